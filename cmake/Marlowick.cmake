@@ -1,0 +1,50 @@
+# Shared settings and helpers for both configurations.
+
+if(MARLOWICK_WINDOWS)
+  # The Windows programs link no C runtime: our own entry, our own memcpy/memset
+  # (platform/win32/crt.cpp), only system DLLs.
+  set(MARLOWICK_FREESTANDING_FLAGS
+      -Os -ffreestanding -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+      -fno-unwind-tables -fomit-frame-pointer -fno-stack-protector -fno-threadsafe-statics
+      -fno-builtin -mno-stack-arg-probe -march=i686 -mpreferred-stack-boundary=2
+      -ffunction-sections -fdata-sections)
+  add_compile_options(${MARLOWICK_FREESTANDING_FLAGS} -Wall -Wextra)
+  add_compile_definitions(MARLOWICK_FREESTANDING=1 WIN32_LEAN_AND_MEAN)
+  set(MARLOWICK_FREESTANDING_LINK
+      -nostdlib -nostartfiles -Wl,--gc-sections -Wl,--disable-reloc-section
+      -Wl,--disable-dynamicbase -Wl,--disable-nxcompat -Wl,-s -Wl,--subsystem,windows)
+else()
+  add_compile_options(-Wall -Wextra)
+  if(MARLOWICK_SANITIZE)
+    add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+  endif()
+  find_package(GTest REQUIRED)
+  enable_testing()
+endif()
+
+# marlowick_windows_exe(NAME SOURCES... LIBS lib...) : a freestanding GUI program copied to dist/.
+function(marlowick_windows_exe name)
+  cmake_parse_arguments(ARG "" "ENTRY" "SOURCES;LIBS" ${ARGN})
+  if(NOT ARG_ENTRY)
+    set(ARG_ENTRY entryPoint)
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_options(${name} PRIVATE ${MARLOWICK_FREESTANDING_LINK} -Wl,-e,_${ARG_ENTRY}@0)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} gcc)
+  add_custom_command(TARGET ${name} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${MARLOWICK_DIST}
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${name}> ${MARLOWICK_DIST}/)
+endfunction()
+
+# marlowick_test(NAME SOURCES... LIBS lib... LABELS l...) : a GoogleTest binary registered with CTest.
+function(marlowick_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT ARG_LABELS)
+    set(ARG_LABELS unit)
+  endif()
+  set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
+endfunction()

@@ -1,0 +1,29 @@
+// Little helpers shared by every piece of engine core. Engine core builds freestanding for the
+// Windows programs and as ordinary C++ for the host, so nothing here touches the C library.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+namespace mw {
+
+// Payload and log numbers are little-endian and unaligned.
+inline uint16_t readU16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+inline uint32_t readU32(const uint8_t* p) {
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+inline void writeU16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
+inline void writeU32(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); p[2] = uint8_t(v >> 16); p[3] = uint8_t(v >> 24);
+}
+
+inline void copyBytes(void* dst, const void* src, size_t n) { __builtin_memcpy(dst, src, n); }
+inline void fillBytes(void* dst, int value, size_t n) { __builtin_memset(dst, value, n); }
+
+inline size_t textLength(const char* s) {
+  size_t n = 0;
+  while (s[n]) ++n;
+  return n;
+}
+
+}  // namespace mw
