@@ -7,7 +7,8 @@
 // are no-ops when no wizard is running (silent mode), so the worker may call them unconditionally.
 //
 // Typical start-up use:
-//     if (<script has a splash picture> && silentMode == 0) showSplash(bmp, seconds, instance);
+//     if (script.splashBitmap.length && silentMode == 0)
+//       showSplash(script.splashBitmap, script.splashSeconds, instanceHandle);
 //     ...
 //     WizardStart start{&script, arena.installDir, instance, handCursor, &installWorker};
 //     runWizard(start);
@@ -20,9 +21,9 @@
 
 #include <stdint.h>
 
-namespace mw {
+#include "startup/script.h"
 
-struct SetupScript;
+namespace mw {
 
 // The page on show: 0 before the first page, then 1 welcome, 2 licence, 3 destination, 4 ready,
 // 5 installing, 6 finished. The dialog thread writes 1 to 5; only showFinishedPage writes 6.
@@ -48,9 +49,9 @@ struct WizardStart {
 void runWizard(const WizardStart& start);
 
 // Shows the splash picture centred on the screen (12 pixels above the centre), topmost, for
-// splashSeconds + 1 seconds, and returns when it has closed. splashBmp is the start of the whole
-// BMP file inside the setup script; it is painted from there, never copied.
-void showSplash(const uint8_t* splashBmp, uint8_t splashSeconds, void* instanceHandle);
+// splashSeconds + 1 seconds, and returns when it has closed. The picture is painted straight
+// from the setup script's bytes, never copied.
+void showSplash(const Picture& splashBitmap, uint8_t splashSeconds, void* instanceHandle);
 
 // ---- Worker side: called by the installation worker on its own thread. -----------------------
 //
