@@ -66,12 +66,13 @@ void wizardShowFile(const char* displayPath);
 void wizardSetProgress(uint32_t position);
 
 // A safe pause point. While the user is being asked whether to quit the installation, this call
-// blocks on an event until the answer is No (it then returns and the installation goes on
-// unchanged) or the process ends (Yes). The dialog thread shows the question only once the worker
-// has reached this point, so nothing is installed while the question is open. Call it where the
-// worker holds no lock and no half-written state matters: before each file and between chunks.
-// Returns at once when no question is open or no wizard runs.
-void wizardPausePoint();
+// blocks on an event. It returns true when no question is open, when no wizard runs, or when the
+// answer was No (the installation goes on unchanged); false when the answer was Yes: the worker
+// then stops where it stands (the wizard has ended and the process is about to end). The dialog
+// thread shows the question only once the worker has reached this point, so nothing is installed
+// while the question is open. Call it where the worker holds no lock and no half-written state
+// matters: before each file, between chunks, between shortcuts and registry values.
+bool wizardPausePoint();
 
 // The wizard window, owner of the worker's own message boxes; null when no wizard runs.
 void* wizardWindow();
