@@ -1,0 +1,78 @@
+#include "startup/payload.h"
+
+#include <zlib.h>
+
+#include "core/bytes.h"
+
+namespace mw {
+
+LocatorRecord parseLocator(const uint8_t* bytes) {
+  return LocatorRecord{readU32(bytes), readU32(bytes + 4), readU32(bytes + 8)};
+}
+
+void writeLocator(uint8_t* bytes, const LocatorRecord& record) {
+  writeU32(bytes, record.checksum);
+  writeU32(bytes + 4, record.scriptOffset);
+  writeU32(bytes + 8, record.scriptLength);
+}
+
+void instanceName(const LocatorRecord& record, char* name) {
+  uint8_t raw[kLocatorSize];
+  writeLocator(raw, record);
+  // A mutex name may not hold a backslash, and a NUL would cut it short.
+  for (int i = 0; i < 10; ++i) {
+    uint8_t b = raw[i];
+    if (b == 0x5C || b == 0x00) ++b;
+    name[i] = char(b);
+  }
+  name[10] = 0;
+}
+
+bool readBufferSizes(const LocatorRecord& record, uint32_t& allocate, uint32_t& read) {
+  // The script is at least its u32 prefix; the sizes must not wrap on the 32-bit target.
+  constexpr uint32_t kExtra = kReadBufferLead + kBlobSize;
+  if (record.scriptLength < 4 || record.scriptLength > 0xFFFFFFFFu - kExtra) return false;
+  read = record.scriptLength + kBlobSize;
+  allocate = record.scriptLength + kExtra;
+  return true;
+}
+
+uint32_t adler32Update(uint32_t previous, const uint8_t* bytes, uint32_t length) {
+  return uint32_t(::adler32(previous, bytes, length));
+}
+
+bool payloadIntact(const uint8_t* readBuffer, const LocatorRecord& record) {
+  // Script and blob lie back to back in the buffer, so one run covers both.
+  const uint8_t* script = readBuffer + kReadBufferLead;
+  uint32_t a = adler32Update(1, script, record.scriptLength);
+  a = adler32Update(a, script + record.scriptLength, kBlobSize);
+  return a == record.checksum;
+}
+
+uint32_t scriptDecodedLength(const uint8_t* readBuffer) {
+  return readU32(readBuffer + kReadBufferLead);
+}
+
+bool arenaSizeFor(uint32_t scriptLength, uint32_t& size) {
+  uint32_t fixed = arenaFixedSize();
+  if (scriptLength > 0xFFFFFFFFu - fixed) return false;
+  size = scriptLength + fixed;
+  return true;
+}
+
+LoadResult loadScript(const uint8_t* readBuffer, const LocatorRecord& record, const Arena& arena) {
+  // Input: the six zeros in front of the script, its u32 U and the compressed body. The
+  // decoder takes those first ten bytes for its headers and decodes the body after them.
+  StreamRecord strm{};
+  strm.next_in = readBuffer;
+  strm.avail_in = record.scriptLength + kReadBufferLead;
+  strm.next_out = arena.base;
+  strm.avail_out = arena.scriptLength;
+  strm.bzalloc = arenaAlloc;
+  decompressInit(&strm, 0, 0);
+  int32_t result = decompress(&strm);
+  if (result != DecodeStreamEnd || strm.total_out_lo32 != arena.scriptLength) return LoadCorrupt;
+  return LoadOk;
+}
+
+}  // namespace mw
