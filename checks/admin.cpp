@@ -1,0 +1,18 @@
+// The administrator requirement: only NT has accounts to ask about; the local account database's
+// privilege level 2 is an administrator.
+#include "checks/checks.h"
+#include "checks/texts.h"
+
+namespace mw {
+
+CheckOutcome adminCheck(uint8_t requireAdmin, uint32_t platformId, const char* productName,
+                        AdminQuery& query, char* textBuffer, uint32_t size) {
+  CheckOutcome pass{true, nullptr, nullptr, 0, false};
+  if (requireAdmin == 0 || platformId != kPlatformNt) return pass;
+  const int32_t level = query.privilegeLevel();
+  if (level == kPrivilegeAdmin || level == kPrivilegeNoService) return pass;
+  formatText(textBuffer, size, texts::kAdminRequired, productName);
+  return CheckOutcome{false, texts::kErrorCaption, textBuffer, 16, false};
+}
+
+}  // namespace mw

@@ -1,0 +1,128 @@
+// The Win32 views behind the checks (version query, .NET registry keys, the account database)
+// and the start-up's handling of a refusal.
+#include "checks/checks_win32.h"
+
+#include "core/bytes.h"
+
+#include <lm.h>
+#include <shellapi.h>
+
+namespace mw {
+namespace {
+
+constexpr char kV4FullKey[] = "Software\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full";
+constexpr char kNdpKey[] = "Software\\Microsoft\\NET Framework Setup\\NDP";
+constexpr char kPolicyKey[] = "Software\\Microsoft\\.NET Framework\\Policy\\v1.0";
+
+typedef DWORD(WINAPI* NetUserGetInfoFn)(LPCWSTR server, LPCWSTR user, DWORD level, LPBYTE* info);
+typedef DWORD(WINAPI* NetApiBufferFreeFn)(LPVOID buffer);
+
+}  // namespace
+
+void fillOsInfo(OSVERSIONINFOEXA& osInfo) {
+  fillBytes(&osInfo, 0, sizeof osInfo);
+  osInfo.dwOSVersionInfoSize = 156;
+  GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&osInfo));
+}
+
+OsVersion osVersionOf(const OSVERSIONINFOEXA& osInfo) {
+  return OsVersion{osInfo.dwMajorVersion, osInfo.dwMinorVersion, osInfo.dwPlatformId};
+}
+
+bool Win32DotNetRegistry::readRelease(uint32_t& release) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kV4FullKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  DWORD type = 0, size = 4, value = 0;
+  const LONG rc = RegQueryValueExA(key, "Release", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+  RegCloseKey(key);
+  // Anything but a whole 4-byte number is a value that cannot be read.
+  if (rc != ERROR_SUCCESS || type != REG_DWORD || size != 4) return false;
+  release = value;
+  return true;
+}
+
+bool Win32DotNetRegistry::openNdpKey() {
+  ndp_ = nullptr;
+  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kNdpKey, 0, KEY_READ, &ndp_) == ERROR_SUCCESS;
+}
+
+SubkeyRead Win32DotNetRegistry::ndpSubkey(uint32_t index, char* name, uint32_t room) {
+  DWORD length = room;
+  const LONG rc = RegEnumKeyExA(ndp_, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+  if (rc == ERROR_SUCCESS) return SubkeyRead::entry;
+  // A name too long for the buffer is still an entry; any other failure (no more items, a key
+  // that went away) ends the walk instead of asking the same question forever.
+  if (rc == ERROR_MORE_DATA) return SubkeyRead::unreadable;
+  return SubkeyRead::end;
+}
+
+void Win32DotNetRegistry::closeNdpKey() {
+  if (ndp_) RegCloseKey(ndp_);
+  ndp_ = nullptr;
+}
+
+bool Win32DotNetRegistry::policyKeyExists() {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPolicyKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+int32_t Win32AdminQuery::privilegeLevel() {
+  char name[257];
+  WCHAR wideName[257];
+  name[0] = 0;
+  wideName[0] = 0;
+  DWORD length = 256;
+  GetUserNameA(name, &length);
+  name[256] = 0;
+  MultiByteToWideChar(CP_ACP, 0, name, -1, wideName, 256);
+  wideName[256] = 0;
+
+  // Loaded by name at run time: the engine has no import of the account library.
+  HMODULE library = LoadLibraryA("netapi32.dll");
+  if (!library) return kPrivilegeNoService;
+  NetUserGetInfoFn getInfo =
+      reinterpret_cast<NetUserGetInfoFn>(reinterpret_cast<void*>(GetProcAddress(library, "NetUserGetInfo")));
+  if (!getInfo) {
+    FreeLibrary(library);
+    return kPrivilegeNoService;
+  }
+  LPBYTE info = nullptr;
+  if (getInfo(nullptr, wideName, 1, &info) != 0 || !info) {
+    FreeLibrary(library);
+    return kPrivilegeLookupFailed;
+  }
+  const int32_t level = int32_t(reinterpret_cast<USER_INFO_1*>(info)->usri1_priv);
+  NetApiBufferFreeFn freeBuffer = reinterpret_cast<NetApiBufferFreeFn>(
+      reinterpret_cast<void*>(GetProcAddress(library, "NetApiBufferFree")));
+  if (freeBuffer) freeBuffer(info);
+  FreeLibrary(library);
+  // A level that is none of guest, user and administrator is simply not an administrator.
+  return level >= 0 ? level : 0;
+}
+
+void showRefusal(const CheckOutcome& outcome, const char* dotNetInstaller) {
+  const int answer = MessageBoxA(nullptr, outcome.text, outcome.caption, outcome.style);
+  if (outcome.openOnYes && answer == IDYES && dotNetInstaller && dotNetInstaller[0])
+    ShellExecuteA(nullptr, "open", dotNetInstaller, nullptr, nullptr, SW_SHOW);
+}
+
+bool runEnvironmentChecks(uint8_t minimumOs, uint8_t dotNetRequired, const char* dotNetInstaller,
+                          uint8_t requireAdmin, const char* productName,
+                          const OSVERSIONINFOEXA& osInfo, char* textBuffer, uint32_t size) {
+  CheckOutcome outcome = osGate(minimumOs, osVersionOf(osInfo));
+  if (outcome.pass) {
+    Win32DotNetRegistry registry;
+    outcome = dotNetCheck(dotNetRequired, dotNetInstaller, registry, textBuffer, size);
+  }
+  if (outcome.pass) {
+    Win32AdminQuery accounts;
+    outcome = adminCheck(requireAdmin, osInfo.dwPlatformId, productName, accounts, textBuffer, size);
+  }
+  if (outcome.pass) return true;
+  showRefusal(outcome, dotNetInstaller);
+  return false;
+}
+
+}  // namespace mw

@@ -1,0 +1,98 @@
+// Where the base folders come from on Windows, and the start-up's default-destination step.
+#include <windows.h>
+#include <shlobj.h>
+
+#include "checks/checks_win32.h"
+
+namespace mw {
+namespace {
+
+constexpr char kCurrentVersionKey[] = "Software\\Microsoft\\Windows\\CurrentVersion";
+
+// The directory calls answer the length without the NUL, or the room they would need when the
+// buffer is too small; only the first is a folder.
+uint32_t fromLength(UINT length, char* out, uint32_t room) {
+  if (length == 0 || length >= room) {
+    out[0] = 0;
+    return 0;
+  }
+  return length;
+}
+
+uint32_t textLengthWithin(char* out, uint32_t room) {
+  uint32_t n = 0;
+  while (n < room && out[n]) ++n;
+  if (n == room) {
+    out[0] = 0;
+    return 0;
+  }
+  return n;
+}
+
+uint32_t registryFolder(const char* valueName, char* out, uint32_t room) {
+  // Reading needs no more than read access; asking for full access would fail for every user who
+  // is not an administrator and leave the base empty.
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCurrentVersionKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    out[0] = 0;
+    return 0;
+  }
+  DWORD type = 0;
+  DWORD size = room - 1;  // keep a byte for the NUL a stored string may lack
+  const LONG rc = RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(out), &size);
+  RegCloseKey(key);
+  if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+    out[0] = 0;
+    return 0;
+  }
+  out[size] = 0;
+  return textLengthWithin(out, room);
+}
+
+uint32_t specialFolder(int csidl, char* out, uint32_t room) {
+  out[0] = 0;
+  LPITEMIDLIST list = nullptr;
+  if (SHGetSpecialFolderLocation(nullptr, csidl, &list) != S_OK || !list) return 0;
+  char path[MAX_PATH];
+  path[0] = 0;
+  const BOOL ok = SHGetPathFromIDListA(list, path);
+  IMalloc* shellMalloc = nullptr;
+  if (SHGetMalloc(&shellMalloc) == S_OK && shellMalloc) {
+    shellMalloc->Free(list);
+    shellMalloc->Release();
+  }
+  if (!ok) return 0;
+  path[MAX_PATH - 1] = 0;
+  uint32_t n = 0;
+  while (path[n]) ++n;
+  if (n >= room) return 0;
+  for (uint32_t i = 0; i <= n; ++i) out[i] = path[i];
+  return n;
+}
+
+}  // namespace
+
+uint32_t Win32FolderQuery::folder(Folder which, char* out, uint32_t room) {
+  if (room == 0) return 0;
+  switch (which) {
+    case Folder::windows: return fromLength(GetWindowsDirectoryA(out, room), out, room);
+    case Folder::system: return fromLength(GetSystemDirectoryA(out, room), out, room);
+    case Folder::programFiles: return registryFolder("ProgramFilesDir", out, room);
+    case Folder::commonFiles: return registryFolder("CommonFilesDir", out, room);
+    case Folder::userProfile: return fromLength(GetEnvironmentVariableA("UserProfile", out, room), out, room);
+    case Folder::appData: return fromLength(GetEnvironmentVariableA("AppData", out, room), out, room);
+    case Folder::documents: return specialFolder(CSIDL_PERSONAL, out, room);
+    case Folder::desktop: return specialFolder(CSIDL_DESKTOPDIRECTORY, out, room);
+    case Folder::current: return fromLength(GetCurrentDirectoryA(room, out), out, room);
+  }
+  out[0] = 0;
+  return 0;
+}
+
+bool fillDefaultDestination(uint8_t destinationKind, const char* destinationPath, char* installDir,
+                            uint32_t size) {
+  Win32FolderQuery folders;
+  return defaultDestination(destinationKind, destinationPath, folders, installDir, size);
+}
+
+}  // namespace mw

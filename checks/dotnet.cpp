@@ -1,0 +1,84 @@
+// The .NET Framework requirement: find the newest installed release from the registry, on the
+// same code scale as the script's requirement, and compare.
+#include "checks/checks.h"
+#include "checks/texts.h"
+
+namespace mw {
+namespace {
+
+bool startsWith4(const char* name, const char* prefix) {
+  // Case-sensitive; a name shorter than four characters stops at its NUL and cannot match.
+  for (int i = 0; i < 4; ++i)
+    if (name[i] != prefix[i]) return false;
+  return true;
+}
+
+// The code a subkey name of the NDP key stands for, or 0 when it names none we know.
+uint8_t subkeyCode(const char* name) {
+  if (startsWith4(name, "v4.0")) return 4;
+  if (startsWith4(name, "v3.5")) return 5;
+  if (startsWith4(name, "v3.0")) return 6;
+  if (startsWith4(name, "v2.0")) return 7;
+  if (startsWith4(name, "v1.1")) return 8;
+  return 0;
+}
+
+}  // namespace
+
+uint8_t installedDotNet(DotNetRegistryView& registry) {
+  uint32_t release = 0;
+  if (registry.readRelease(release)) {
+    const int32_t r = int32_t(release);
+    if (r >= 528040) return kDotNetAllMet;
+    if (r >= 460798) return 1;
+    if (r >= 393295) return 2;
+    return 3;
+  }
+
+  uint8_t installed = kDotNetNone;
+  if (registry.openNdpKey()) {
+    char name[kSubkeyNameRoom];
+    for (uint32_t index = 0;; ++index) {
+      name[0] = 0;
+      const SubkeyRead read = registry.ndpSubkey(index, name, sizeof name);
+      if (read == SubkeyRead::end) break;
+      if (read != SubkeyRead::entry) continue;
+      name[sizeof name - 1] = 0;
+      const uint8_t code = subkeyCode(name);
+      if (code == 4) {
+        installed = 4;  // nothing older can change the answer
+        break;
+      }
+      // Alphabetical order puts the newest of these releases last, so a later match wins.
+      if (code != 0) installed = code;
+    }
+    registry.closeNdpKey();
+  }
+  if (installed == kDotNetNone && registry.policyKeyExists()) installed = 9;
+  return installed;
+}
+
+const char* dotNetVersionText(uint8_t dotNetRequired) {
+  static const char* const kTexts[] = {"4.7", "4.6", "4.5", "4.0", "3.5", "3.0", "2.0", "1.1"};
+  if (dotNetRequired >= 1 && dotNetRequired <= 8) return kTexts[dotNetRequired - 1];
+  return "1.0";
+}
+
+CheckOutcome dotNetCheck(uint8_t dotNetRequired, const char* dotNetInstaller,
+                         DotNetRegistryView& registry, char* textBuffer, uint32_t size) {
+  CheckOutcome pass{true, nullptr, nullptr, 0, false};
+  if (dotNetRequired == 0) return pass;
+  const uint8_t installed = installedDotNet(registry);
+  if (installed == kDotNetAllMet) return pass;
+  if (int8_t(dotNetRequired) >= int8_t(installed)) return pass;
+
+  formatText(textBuffer, size, texts::kDotNetRequired, dotNetVersionText(dotNetRequired));
+  if (dotNetInstaller == nullptr || dotNetInstaller[0] == 0)
+    return CheckOutcome{false, texts::kErrorCaption, textBuffer, 16, false};
+  // Only offer to open the installer when the question itself reaches the user.
+  if (!appendText(textBuffer, size, texts::kDotNetOfferInstall))
+    return CheckOutcome{false, texts::kErrorCaption, textBuffer, 16, false};
+  return CheckOutcome{false, texts::kErrorCaption, textBuffer, 20, true};
+}
+
+}  // namespace mw
