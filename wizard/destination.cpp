@@ -1,0 +1,38 @@
+// Destination rules: the edit's text check and the folder browser's result.
+#include "wizard/destination.h"
+
+namespace mw {
+
+bool isRefusedDestinationChar(char c) {
+  return c == '"' || c == '*' || c == '/' || c == '<' || c == '>' || c == '?' || c == '|';
+}
+
+bool destinationAcceptable(const char* text, uint32_t length, DriveTypeQuery driveType,
+                           void* context) {
+  if (length < 3 || length > kMaxDestinationChars) return false;
+  const bool network = text[0] == '\\' && text[1] == '\\';
+  if (!network) {
+    if (text[1] != ':' || text[2] != '\\') return false;
+    const char root[4] = {text[0], ':', '\\', 0};
+    if (driveType(root, context) < kFirstUsableDriveType) return false;
+  }
+  for (uint32_t i = length; i-- > 0;)
+    if (isRefusedDestinationChar(text[i])) return false;
+  return true;
+}
+
+uint32_t composeBrowseResult(const char* chosen, const char* destinationPath, char* out,
+                             uint32_t room) {
+  if (room == 0) return 0;
+  uint32_t n = 0;
+  auto put = [&](char c) {
+    if (n + 1 < room) out[n++] = c;
+  };
+  for (const char* p = chosen; *p; ++p) put(*p);
+  if (n == 0 || out[n - 1] != '\\') put('\\');
+  for (const char* p = destinationPath; p && *p; ++p) put(*p);
+  out[n] = 0;
+  return n;
+}
+
+}  // namespace mw

@@ -1,0 +1,37 @@
+// The destination page's rules without the platform: when the destination edit's text lets the
+// user go on, and what the folder browser's choice turns into.
+#pragma once
+
+#include <stdint.h>
+
+namespace mw {
+
+// The system's drive types that let a destination pass: 2 removable, 3 fixed, 4 remote,
+// 5 CD-ROM, 6 RAM disk. 0 (unknown) and 1 (no such root) refuse.
+constexpr uint32_t kFirstUsableDriveType = 2;
+
+// The longest destination accepted. Install copies the edit's text into installDir whole; a
+// longer text would have to be cut there and name another folder than the one on screen.
+constexpr uint32_t kMaxDestinationChars = 259;
+
+// The characters no destination may hold: " * / < > ? |. The colon is not among them.
+bool isRefusedDestinationChar(char c);
+
+// Answers the drive type for a root such as "C:\" (the drive letter, a colon, a backslash).
+using DriveTypeQuery = uint32_t (*)(const char* root, void* context);
+
+// Whether `text` (length characters) may be installed to: at least 3 and at most
+// kMaxDestinationChars characters; either a network path beginning with two backslashes, or a
+// letter, ":" and "\" whose root is a usable drive; and no refused character anywhere. The drive
+// is asked about only when everything before it passed the shape test.
+bool destinationAcceptable(const char* text, uint32_t length, DriveTypeQuery driveType,
+                           void* context);
+
+// The browser's choice made into a destination: the chosen folder, a backslash unless it ends in
+// one, then destinationPath (the product's own subfolder). Written into out (room bytes, NUL
+// included), cut if it must be; returns the length written. A cut result is longer than any
+// accepted destination, so the edit then shows it with Next disabled.
+uint32_t composeBrowseResult(const char* chosen, const char* destinationPath, char* out,
+                             uint32_t room);
+
+}  // namespace mw

@@ -1,0 +1,127 @@
+// The wizard's pages without the platform: which controls each page shows, hides, enables and
+// re-texts, and how Next, Back, Cancel and the close command move between the pages.
+//
+// The controller holds the page number (the process-wide wizardPage) and the setup script's
+// fields, and acts on a WizardView: the Windows side maps the view onto the dialog's controls
+// (wizard/dialog_win32.cpp), the tests onto a recording model of the dialog.
+//
+//   page   0 --init--> 1 welcome --Next--> 2 licence --Next--> 3 destination --Next--> 4 ready
+//                       ^  (no licence: 1 --Next--> 3, 3 --Back--> 1)  <--Back--   <--Back--
+//          4 --Next (Install)--> 5 installing --worker done--> 6 finished --Finish--> end
+//   Cancel/close: pages 1-4 end at once; page 5 asks (Yes ends, No goes on); page 6 ends.
+//
+// Two controls can be "null" as the dialog binding leaves them: the header title and subtitle
+// when the script wants no title texts, and the hyperlink when it has no link text. Every action
+// on a null control does nothing, so they keep their hidden template state on every page.
+//
+// Engine core: no allocation, no C library; the formatted texts go into a buffer of the
+// controller's own, sized so that every page text with a long product name still fits and a
+// longer one is cut, never overrun.
+#pragma once
+
+#include <stdint.h>
+
+#include "startup/script.h"
+#include "wizard/controls.h"
+
+namespace mw {
+
+// What the page logic asks of the dialog.
+class WizardView {
+ public:
+  virtual void setText(int id, const char* text) = 0;
+  virtual void show(int id, bool visible) = 0;
+  virtual void enable(int id, bool enabled) = 0;
+  virtual void setCaption(const char* text) = 0;
+  // The footer line: moved and sized (client pixels), put at the bottom of the z order, shown.
+  virtual void placeFooterLine(int x, int y, int width, int height) = 0;
+  // Repaint with erasing: the white side area, or the whole client area.
+  virtual void invalidateSideArea() = 0;
+  virtual void invalidateAll() = 0;
+  // The progress bar's range (0..max) and step.
+  virtual void setProgressRange(int max, int step) = 0;
+  // The destination edit's text, at most room - 1 characters, NUL-terminated; returns its length.
+  virtual uint32_t destinationText(char* out, uint32_t room) = 0;
+  // The system's drive type (GetDriveTypeA numbering) of a root such as "C:\".
+  virtual uint32_t driveType(const char* root) = 0;
+  // The folder browser: true with the chosen folder's path in `out` (room bytes), false when
+  // cancelled or the choice has no file-system path.
+  virtual bool browseFolder(char* out, uint32_t room) = 0;
+  // Starts the installation worker on its own thread; false when it cannot be started.
+  virtual bool startWorker() = 0;
+  // Holds the worker at its next pause point and returns once it is held there or has ended.
+  virtual void pauseWorker() = 0;
+  // Lets a held worker go on (goOn true), or tells it to stop (false).
+  virtual void releaseWorker(bool goOn) = 0;
+  // A message box owned by the wizard; returns the answer (6 is Yes).
+  virtual int ask(const char* caption, const char* text, unsigned style) = 0;
+  virtual void endDialog() = 0;
+
+ protected:
+  ~WizardView() = default;
+};
+
+// Footer-line geometry and the side area's width, in client pixels, measured by the binding at
+// initialisation (lineX depends on the hyperlink's measured width).
+struct WizardGeometry {
+  int lineX, lineY, lineW, lineH;  // the footer line in the header layout
+  int sideWidth;                   // the white side area's width: the footer line in the side layout
+};
+
+constexpr uint32_t kWizardTextRoom = 1024;     // formatted page texts
+constexpr uint32_t kDestinationRoom = 1024;    // destination edit text read for validation
+constexpr uint32_t kInstallDirMaxChars = 259;  // what Install copies into installDir
+
+class WizardController {
+ public:
+  // Binds the controller to the script and the arena's installDir region (kInstallDirRoom of
+  // checks, 1024 bytes). Sets wizardPage to 0.
+  void bind(WizardView& view, const SetupScript& script, char* installDir);
+
+  // The initialisation of the dialog after the binding has looked up its controls, mapped its
+  // areas, made its fonts and measured the hyperlink: texts, caption, then the welcome page.
+  void initialise(const WizardGeometry& geometry);
+
+  void next();   // the Next button
+  void back();   // the Back button
+  void close();  // the Cancel/Finish button and the close command
+  void destinationChanged();  // the destination edit's change notification
+  void browse();              // the Browse button
+  // The worker's last call, run on the dialog thread (the binding forwards it there).
+  void showFinishedPage(const char* finishText);
+
+  // The colour and layout rules read these.
+  bool sideLayout() const;  // pages 1 and 6 of a script with a side picture
+  uint8_t page() const;
+
+ private:
+  void welcomePage();
+  void licencePage();
+  void destinationPage();
+  void readyPage();
+  void installingPage();
+  void applyHeaderLayout();
+  void applySideLayout();
+  const char* format(const char* pattern);
+
+  // Actions on controls that may be null (title, subtitle, hyperlink).
+  bool isNull(int id) const;
+  void setText(int id, const char* text);
+  void show(int id, bool visible);
+
+  WizardView* view_ = nullptr;
+  const SetupScript* script_ = nullptr;
+  char* installDir_ = nullptr;
+  WizardGeometry geometry_{};
+  int bodyControl_ = kBodyText;
+  bool hasSide_ = false;
+  bool hasLicence_ = false;
+  bool hasLink_ = false;
+  char text_[kWizardTextRoom];
+};
+
+// Copies pattern into out (room bytes), putting arg in place of its one "%s"; cuts, never
+// overruns. Returns the length written.
+uint32_t formatWizardText(char* out, uint32_t room, const char* pattern, const char* arg);
+
+}  // namespace mw
