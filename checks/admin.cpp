@@ -11,6 +11,7 @@ CheckOutcome adminCheck(uint8_t requireAdmin, uint32_t platformId, const char* p
   if (requireAdmin == 0 || platformId != kPlatformNt) return pass;
   const int32_t level = query.privilegeLevel();
   if (level == kPrivilegeAdmin || level == kPrivilegeNoService) return pass;
+  if (size == 0) return CheckOutcome{false, texts::kErrorCaption, "", 16, false};
   formatText(textBuffer, size, texts::kAdminRequired, productName);
   return CheckOutcome{false, texts::kErrorCaption, textBuffer, 16, false};
 }

@@ -72,6 +72,7 @@ CheckOutcome dotNetCheck(uint8_t dotNetRequired, const char* dotNetInstaller,
   if (installed == kDotNetAllMet) return pass;
   if (int8_t(dotNetRequired) >= int8_t(installed)) return pass;
 
+  if (size == 0) return CheckOutcome{false, texts::kErrorCaption, "", 16, false};
   formatText(textBuffer, size, texts::kDotNetRequired, dotNetVersionText(dotNetRequired));
   if (dotNetInstaller == nullptr || dotNetInstaller[0] == 0)
     return CheckOutcome{false, texts::kErrorCaption, textBuffer, 16, false};
