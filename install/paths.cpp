@@ -1,0 +1,137 @@
+#include "install/paths.h"
+
+#include "core/bytes.h"
+#include "install/texts.h"
+
+namespace mw {
+
+void TextBuilder::append(const char* text, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) appendChar(text[i]);
+}
+
+void TextBuilder::append(const char* text) {
+  while (*text) appendChar(*text++);
+}
+
+void TextBuilder::appendChar(char c) {
+  if (length + 1 >= size) {
+    overflow = true;
+    return;
+  }
+  buffer[length++] = c;
+  buffer[length] = 0;
+}
+
+bool formatMessage(char* out, uint32_t size, const char* pattern, const char* first,
+                   const char* second) {
+  TextBuilder text(out, size);
+  const char* values[2] = {first, second};
+  int next = 0;
+  for (const char* p = pattern; *p; ++p) {
+    if (p[0] == '%' && p[1] == 's') {
+      text.append(next < 2 && values[next] ? values[next] : "");
+      ++next;
+      ++p;
+    } else {
+      text.appendChar(*p);
+    }
+  }
+  if (text.fits()) return true;
+  // Cut: let the end say so.
+  for (uint32_t i = 0; i < 3 && i < text.length; ++i) out[text.length - 1 - i] = '.';
+  return false;
+}
+
+void shortenDisplayPath(char* path) {
+  const uint32_t length = uint32_t(textLength(path));
+  if (length <= kDisplayPathLimit) return;
+  const uint32_t from = (path[0] == '\\' && path[1] == '\\') ? 3 : 1;
+  uint32_t head = from;
+  while (head < length && path[head] != '\\') ++head;
+  if (head >= length) return;
+  // The tail starts at the first backslash that leaves head, " ..." and tail within the limit.
+  const uint32_t tailFrom = length - (kDisplayPathLimit - 5) + head;
+  uint32_t tail = tailFrom;
+  while (tail < length && path[tail] != '\\') ++tail;
+  if (tail >= length) return;
+  // head + 5 <= tail, so the tail moves towards the start and a forward copy is safe.
+  uint32_t out = head + 1;
+  const char ellipsis[] = " ...";
+  for (int i = 0; i < 4; ++i) path[out++] = ellipsis[i];
+  for (uint32_t i = tail; i <= length; ++i) path[out++] = path[i];
+}
+
+int32_t expandSetupPath(const char* text, const char* installDir, char* out, uint32_t size) {
+  TextBuilder result(out, size);
+  const uint32_t dirLength = uint32_t(textLength(installDir));
+  const uint32_t dirKept = dirLength ? dirLength - 1 : 0;  // without the final backslash
+  for (const char* p = text; *p;) {
+    bool marker = true;
+    for (uint32_t i = 0; i < kSetupPathMarkerLength; ++i) {
+      if (p[i] != kSetupPathMarker[i]) {  // stops at the NUL too: the marker has none
+        marker = false;
+        break;
+      }
+    }
+    if (marker) {
+      result.append(installDir, dirKept);
+      p += kSetupPathMarkerLength;
+    } else {
+      result.appendChar(*p++);
+    }
+  }
+  return result.fits() ? int32_t(result.length) : -1;
+}
+
+static char lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; }
+
+static bool endsWithNoCase(const char* text, uint32_t length, const char* ending) {
+  const uint32_t n = uint32_t(textLength(ending));
+  if (length < n) return false;
+  for (uint32_t i = 0; i < n; ++i)
+    if (lower(text[length - n + i]) != ending[i]) return false;
+  return true;
+}
+
+LinkExtension linkExtensionFor(const char* target) {
+  const uint32_t length = uint32_t(textLength(target));
+  // Shorter names are never examined: "a.ex" is a plain link.
+  if (length < 5) return LinkLnk;
+  if (endsWithNoCase(target, length, ".com")) return LinkPif;
+  if (endsWithNoCase(target, length, ".exe")) return LinkLookAtPe;
+  return LinkLnk;
+}
+
+bool isDosProgram(const uint8_t* head, uint32_t headLength, const uint8_t* signature,
+                  uint32_t signatureLength) {
+  if (headLength < 2) return false;
+  if (head[0] == 'Z' && head[1] == 'M') return true;
+  if (head[0] != 'M' || head[1] != 'Z') return false;
+  return !(signatureLength >= 2 && signature[0] == 'P' && signature[1] == 'E');
+}
+
+void appendShortcutName(TextBuilder& out, const char* target, bool pif) {
+  const uint32_t length = uint32_t(textLength(target));
+  // The dot: the last one after the last separator; position 0 never counts.
+  uint32_t dot = length;
+  for (uint32_t i = length; i-- > 1;) {
+    if (target[i] == '.') {
+      dot = i;
+      break;
+    }
+    if (isSeparator(target[i])) break;
+  }
+  uint32_t start = 0;
+  for (uint32_t i = 0; i < length; ++i)
+    if (isSeparator(target[i])) start = i + 1;
+  out.append(target + start, dot - start);
+  out.append(pif ? ".pif" : ".lnk");
+}
+
+uint32_t progressPosition(uint32_t done, uint32_t total) {
+  if (total == 0 || done >= total) return 100;
+  // Wide product: a huge unit count must not wrap the bar back to the start.
+  return uint32_t(uint64_t(done) * 100u / total);
+}
+
+}  // namespace mw

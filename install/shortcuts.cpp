@@ -1,0 +1,112 @@
+// The program group below the Programs menu and one shell shortcut per ShortcutEntry.
+//
+// Buffers: pathScratch keeps the group's full folder path for the "P" shortcuts;
+// shortcutScratch builds the shortcut's own path, the one that is logged; messageScratch holds
+// the target's full path, which is no longer needed once the link is saved, so a question
+// about a failed log write may reuse it.
+#include "core/bytes.h"
+#include "install/paths.h"
+#include "install/texts.h"
+#include "install/worker.h"
+
+namespace mw {
+
+namespace {
+
+// The shell folder of a kind; `tail` is what follows it (Quick Launch lies below AppData).
+bool folderOfKind(uint8_t kind, ShellFolder& folder, const char*& tail) {
+  tail = "";
+  switch (kind) {
+    case ShortcutDesktop: folder = FolderDesktop; return true;
+    case ShortcutStartMenu: folder = FolderStartMenu; return true;
+    case ShortcutProgramGroup: folder = FolderPrograms; return true;
+    case ShortcutQuickLaunch: folder = FolderAppData; tail = kQuickLaunchTail; return true;
+    case ShortcutStartup: folder = FolderStartup; return true;
+  }
+  return false;
+}
+
+// ".pif" for a ".com" and for an ".exe" that is a DOS program; ".lnk" for everything else,
+// including a target that cannot be read. The target is relative to the current folder.
+bool wantsPif(Worker& w, const char* target) {
+  const LinkExtension kind = linkExtensionFor(target);
+  if (kind != LinkLookAtPe) return kind == LinkPif;
+  uint8_t head[64] = {};
+  const uint32_t got = w.os.readFileAt(target, 0, head, sizeof head);
+  uint8_t signature[2] = {};
+  uint32_t signatureLength = 0;
+  if (got == sizeof head && head[0] == 'M' && head[1] == 'Z')
+    signatureLength = w.os.readFileAt(target, readU32(head + 60), signature, 2);
+  return isDosProgram(head, got, signature, signatureLength);
+}
+
+// Makes the group's folders level by level in pathScratch. False when there is no usable path
+// (the Programs folder is unknown or the path does not fit): "P" shortcuts are then not made.
+bool makeProgramGroup(Worker& w, const char* group) {
+  TextBuilder path(w.arena.pathScratch, kPathScratchSize);
+  const uint32_t base = w.os.shellFolder(FolderPrograms, w.arena.pathScratch, kPathScratchSize);
+  if (base == 0) {
+    w.arena.pathScratch[0] = 0;
+    return false;
+  }
+  path.length = base;
+  path.appendChar('\\');
+  for (const char* p = group; *p; ++p) {
+    path.appendChar(*p);
+    if (!path.fits()) break;
+    if (isSeparator(*p)) w.os.makeFolder(w.arena.pathScratch);
+  }
+  if (!path.fits()) {
+    w.arena.pathScratch[0] = 0;
+    return false;
+  }
+  w.os.makeFolder(w.arena.pathScratch);
+  return true;
+}
+
+}  // namespace
+
+bool createShortcuts(Worker& w) {
+  const char* group = nullptr;
+  readProgramGroup(*w.job.cursor, group);
+  w.arena.pathScratch[0] = 0;
+  const bool haveGroup = group && makeProgramGroup(w, group);
+  // The end of the file names, then the group as the script has it (empty: just its NUL).
+  if (!logByte(w, 0) || !logString(w, group ? group : "")) return false;
+
+  ShortcutEntry entry;
+  while (nextShortcut(*w.job.cursor, entry) == ReadItem) {
+    if (!w.pause()) return false;
+    ShellFolder folder;
+    const char* tail;
+    if (!folderOfKind(entry.kind, folder, tail)) continue;
+
+    TextBuilder link(w.arena.shortcutScratch, kShortcutScratchSize);
+    if (entry.kind == ShortcutProgramGroup && group) {
+      // No group folder to put it in; the Programs folder is not where it belongs.
+      if (!haveGroup) continue;
+      link.append(w.arena.pathScratch);
+    } else {
+      const uint32_t n = w.os.shellFolder(folder, w.arena.shortcutScratch, kShortcutScratchSize);
+      // An unknown folder would turn the path into one at the root of the current drive.
+      if (n == 0) continue;
+      link.length = n;
+      link.append(tail);
+    }
+    link.appendChar('\\');
+    appendShortcutName(link, entry.target, wantsPif(w, entry.target));
+
+    TextBuilder target(w.arena.messageScratch, kMessageScratchSize);
+    target.length = w.os.currentFolder(w.arena.messageScratch, kMessageScratchSize);
+    if (target.length == 0) continue;
+    target.appendChar('\\');
+    target.append(entry.target);
+    if (!link.fits() || !target.fits()) continue;
+
+    w.os.makeShellLink(w.arena.messageScratch, w.arena.shortcutScratch);
+    if (!logString(w, w.arena.shortcutScratch)) return false;
+  }
+  return true;
+}
+
+}  // namespace mw

@@ -1,0 +1,34 @@
+// Every text the installation worker shows or writes, in one place, spelled exactly as the
+// installer has always shown them (the misspelt "creatig" included: deployment scripts and
+// translations match on it).
+#pragma once
+
+namespace mw {
+
+constexpr char kCaptionError[] = "Error";
+
+// The destination folder cannot be made current (Retry/Cancel). %s: installDir.
+constexpr char kTextCreateFolder[] = "Unable to create the directory:\r\n%s";
+// A file cannot be created, even after its folders were made (Abort/Retry/Ignore).
+// %s%s: installDir, the file's name.
+constexpr char kTextCreateFile[] = "Error creatig file:\r\n%s%s";
+// Extracted data could not be written, a full disk for one (Abort/Retry/Ignore).
+// %s%s: installDir, the file's name.
+constexpr char kTextWriteFile[] = "Error writing file:\r\n%s%s";
+// A file's data failed its checksum or could not be decoded (Yes/No). %s: the display path.
+constexpr char kTextIntegrity[] = "%s\r\n\r\nFile integrity check has failed. Do you want to continue?";
+// The script names a file, folder or shortcut outside the installation folder, or its lists
+// are malformed: the packager never writes that, so the installer is refused untouched.
+constexpr char kTextCorrupt[] = "Installer corrupted or incomplete.";
+// The chunk buffer could not be had.
+constexpr char kTextNoMemory[] = "Not enough memory to install %s.";
+
+constexpr char kUninstallerName[] = "Uninstall.exe";
+constexpr char kSetupPathMarker[] = "<SetupPath>";
+constexpr unsigned kSetupPathMarkerLength = sizeof(kSetupPathMarker) - 1;  // 11
+// Below the roaming application-data folder.
+constexpr char kQuickLaunchTail[] = "\\Microsoft\\Internet Explorer\\Quick Launch";
+constexpr char kValueDisplayName[] = "DisplayName";
+constexpr char kValueUninstallString[] = "UninstallString";
+
+}  // namespace mw

@@ -1,0 +1,131 @@
+// Uninstall.exe: the uninstaller image from the payload, the log appended as the installation
+// goes, then the gap, the installer's manifest, the tail and the patched header.
+#include "core/bytes.h"
+#include "decompress/decompress.h"
+#include "install/texts.h"
+#include "install/worker.h"
+#include "uninstall/log_format.h"
+
+namespace mw {
+
+namespace {
+
+// The blob is read behind six zero bytes: with its u32 h they are the ten header bytes the
+// decoder skips, and none of them is 0x17, which it would take for the end-of-stream mark.
+constexpr uint32_t kBlobLead = 6;
+// The image is decoded well behind the compressed bytes, with room for a little more than the
+// image so an oversized stream is noticed rather than cut silently.
+constexpr uint32_t kImageOut = 0x2000;
+constexpr uint32_t kImageRoom = 0x8000;
+
+bool writeZeros(Worker& w, uint32_t count) {
+  static const uint8_t zeros[512] = {};
+  while (count) {
+    const uint32_t n = count < sizeof zeros ? count : uint32_t(sizeof zeros);
+    if (!logBytes(w, zeros, n)) return false;
+    count -= n;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool logBytes(Worker& w, const void* data, uint32_t length) {
+  if (!w.log) return true;  // lost earlier at the user's choice
+  bool ignored = false;
+  if (!w.writeAll(w.log, data, length, kUninstallerName, ignored)) return false;
+  if (ignored) {
+    // The file can no longer become a working uninstaller; leave it as it is.
+    w.os.closeFile(w.log);
+    w.log = nullptr;
+    w.logUsable = false;
+  }
+  return true;
+}
+
+bool logString(Worker& w, const char* text) {
+  const uint32_t length = uint32_t(textLength(text)) + 1;
+  if (!logBytes(w, text, length)) return false;
+  w.logLength += length;
+  return true;
+}
+
+bool logByte(Worker& w, uint8_t value) {
+  if (!logBytes(w, &value, 1)) return false;
+  w.logLength += 1;
+  return true;
+}
+
+bool startUninstaller(Worker& w) {
+  uint8_t* region = w.arena.outputRegion;
+  fillBytes(region, 0, kBlobLead);
+  const uint32_t got = w.os.readInstaller(w.job.blobOffset, region + kBlobLead, kUninstallerBlobSize);
+  uint32_t h = readU32(region + kBlobLead);
+  if (h < 10 || h > kUninstallerBlobHeader) h = kUninstallerBlobHeader;
+
+  StreamRecord stream{};
+  stream.next_in = region;
+  stream.avail_in = h;
+  stream.next_out = region + kImageOut;
+  stream.avail_out = kImageRoom;
+  stream.bzalloc = arenaAlloc;
+  decompressInit(&stream, 0, 0);
+  const int32_t result = decompress(&stream);
+  // The blob is covered by the payload checksum; a damaged one reaches this point only when
+  // the user chose to go on with a corrupt installer. The installation then goes on, but it
+  // does not count as complete: its uninstaller cannot be trusted.
+  w.logUsable = got == kUninstallerBlobSize && result == DecodeStreamEnd &&
+                stream.total_out_lo32 == kUninstallerImageSize;
+  if (!w.logUsable) w.lose();
+
+  for (;;) {
+    w.log = w.os.createFile(kUninstallerName);
+    if (w.log) break;
+    const int32_t answer =
+        w.ask(kTextCreateFile, w.arena.installDir, kUninstallerName, StyleAbortRetryIgnoreStop);
+    if (answer == AnswerRetry) continue;
+    if (answer == AnswerIgnore) {
+      w.logUsable = false;
+      w.lose();
+      return true;
+    }
+    return w.stop(InstallStopped);
+  }
+  if (!logBytes(w, region + kImageOut, kUninstallerImageSize)) return false;
+
+  // installDir as the worker found it: the log's second entry may lack the final backslash.
+  const char* product = w.job.front->productName;
+  if (!logString(w, product)) return false;
+  if (!logBytes(w, w.arena.installDir, w.installDirGiven)) return false;
+  w.logLength += w.installDirGiven;
+  return logByte(w, 0);
+}
+
+bool finishUninstaller(Worker& w) {
+  if (!w.log) return true;
+  const UninstallLayout layout = uninstallLayout(w.logLength);
+  if (!writeZeros(w, layout.manifestAt - layout.logEnd)) return false;
+  uint32_t length = 0;
+  const uint8_t* manifest = w.os.manifest(length);
+  if (!manifest) length = 0;
+  if (length > kManifestSize) length = kManifestSize;
+  if (length && !logBytes(w, manifest, length)) return false;
+  if (!writeZeros(w, kManifestSize - length + (layout.fileSize - layout.manifestAt - kManifestSize)))
+    return false;
+  if (!w.log) return true;  // a write was ignored on the way
+
+  LocalTime now{};
+  w.os.localTime(now);
+  const uint32_t stamp = localTimeStamp(now.year, now.month, now.day, now.hour, now.minute, now.second);
+  bool patched = false;
+  if (uint8_t* view = w.os.mapFile(w.log, layout.fileSize)) {
+    patched = patchUninstallHeader(view, layout.fileSize, w.logLength, stamp);
+    patched = w.os.unmapFile(w.log, view, layout.fileSize) && patched;
+  }
+  const bool closed = w.os.closeFile(w.log);
+  w.log = nullptr;
+  if (!patched || !closed || !w.logUsable) w.lose();
+  return true;
+}
+
+}  // namespace mw

@@ -1,0 +1,155 @@
+#include "install/worker.h"
+
+#include "core/bytes.h"
+#include "install/paths.h"
+#include "install/texts.h"
+
+namespace mw {
+
+namespace {
+
+// The chunk read buffer holds the largest chunk a packager may write.
+constexpr uint32_t kChunkBufferSize = 1114112;
+
+// Walks a copy of the cursor over every list before anything is created. A script whose lists
+// run past its end, or that names a file, program group or shortcut target outside the folder
+// it belongs in, is refused whole: nothing is ever written outside installDir, and a corrupt
+// installer leaves no half installation behind. On the way it counts the progress units.
+bool checkLists(const ScriptCursor& start, uint32_t& units) {
+  ScriptCursor cursor = start;
+  units = 0;
+  FileEntry file;
+  ReadResult r;
+  while ((r = nextFileEntry(cursor, file)) == ReadItem) {
+    if (!isContainedPath(file.name)) return false;
+    if (file.dataOffset != 0 && file.chunkCount == 0) return false;
+    const uint32_t add = file.dataOffset != 0 ? file.chunkCount : 1;
+    if (units + add < units) return false;
+    units += add;
+  }
+  if (r != ReadEnd) return false;
+  const char* group = nullptr;
+  r = readProgramGroup(cursor, group);
+  if (r == ReadCorrupt || (group && !isContainedPath(group))) return false;
+  ShortcutEntry shortcut;
+  while ((r = nextShortcut(cursor, shortcut)) == ReadItem)
+    if (!isContainedPath(shortcut.target)) return false;
+  if (r != ReadEnd) return false;
+  RegistryEntry value;
+  while ((r = nextRegistryEntry(cursor, value)) == ReadItem) {
+  }
+  if (r != ReadEnd) return false;
+  const char* finish = nullptr;
+  if (readFinishText(cursor, finish) != ReadItem) return false;
+  PostInstall post;
+  return readPostInstall(cursor, post) == ReadItem;
+}
+
+uint32_t boundedLength(const char* text, uint32_t size) {
+  uint32_t n = 0;
+  while (n < size && text[n]) ++n;
+  return n;
+}
+
+// Creates installDir level by level and makes it the current folder. The levels below it are
+// tried once; the folder itself again on every Retry.
+bool makeDestination(Worker& w) {
+  char* dir = w.arena.installDir;
+  char* partial = w.arena.messageScratch;
+  const uint32_t length = w.installDirGiven;
+  for (uint32_t i = 3; i < length; ++i) {
+    if (dir[i] != '\\') continue;
+    copyBytes(partial, dir, i);
+    partial[i] = 0;
+    w.os.makeFolder(partial);
+  }
+  for (;;) {
+    w.os.makeFolder(dir);
+    if (w.os.setCurrentFolder(dir)) return true;
+    if (w.ask(kTextCreateFolder, dir, "", StyleRetryCancelStop) != AnswerRetry)
+      return w.stop(InstallStopped);
+  }
+}
+
+}  // namespace
+
+int32_t Worker::ask(const char* pattern, const char* first, const char* second, uint32_t style) {
+  formatMessage(arena.messageScratch, kMessageScratchSize, pattern, first, second);
+  return os.ask(kCaptionError, arena.messageScratch, style, job.wizard);
+}
+
+bool Worker::writeAll(FileHandle file, const void* data, uint32_t length, const char* name,
+                      bool& ignored) {
+  const uint8_t* p = static_cast<const uint8_t*>(data);
+  ignored = false;
+  while (length) {
+    const uint32_t written = os.writeFile(file, p, length);
+    if (written >= length) return true;
+    p += written;
+    length -= written;
+    const int32_t answer = ask(kTextWriteFile, arena.installDir, name, StyleAbortRetryIgnoreStop);
+    if (answer == AnswerRetry) continue;
+    if (answer == AnswerIgnore) {
+      ignored = true;
+      lose();
+      return true;
+    }
+    return stop(InstallStopped);
+  }
+  return true;
+}
+
+void Worker::unitDone() {
+  if (!job.wizard) return;
+  ++unitsDone;
+  os.setProgress(progressPosition(unitsDone, unitsTotal));
+}
+
+InstallOutcome installWorker(InstallJob& job) {
+  Worker w(job);
+  job.finishText = nullptr;
+  startLists(*job.cursor, w.arena.base, w.arena.scriptLength, *job.front);
+
+  if (!checkLists(*job.cursor, w.unitsTotal)) {
+    w.ask(kTextCorrupt, "", "", StyleOkStop);
+    return InstallCorrupt;
+  }
+
+  // The final backslash every later step relies on; the log keeps the folder as given.
+  char* dir = w.arena.installDir;
+  w.installDirGiven = boundedLength(dir, kInstallDirSize - 1);
+  dir[w.installDirGiven] = 0;
+  const bool needsBackslash = w.installDirGiven == 0 || dir[w.installDirGiven - 1] != '\\';
+  if (needsBackslash && w.installDirGiven + 1 >= kInstallDirSize) {
+    w.ask(kTextCreateFolder, dir, "", StyleOkStop);
+    return InstallStopped;
+  }
+
+  w.chunkBuffer = static_cast<uint8_t*>(w.os.allocateZeroed(kChunkBufferSize));
+  if (!w.chunkBuffer) {
+    w.ask(kTextNoMemory, job.front->productName, "", StyleOkStop);
+    return InstallNoMemory;
+  }
+
+  bool going = makeDestination(w);
+  if (going && needsBackslash) {
+    dir[w.installDirGiven] = '\\';
+    dir[w.installDirGiven + 1] = 0;
+  }
+  if (going) {
+    if (job.wizard) w.os.setProgress(0);
+    going = startUninstaller(w) && extractFiles(w);
+  }
+  w.os.release(w.chunkBuffer);
+  w.chunkBuffer = nullptr;
+  going = going && createShortcuts(w) && writeRegistry(w) && finishUninstaller(w);
+  if (!going) {
+    if (w.log) w.os.closeFile(w.log);  // Uninstall.exe stays unfinished
+    return w.outcome;
+  }
+  const char* finish = nullptr;
+  if (readFinishText(*job.cursor, finish) == ReadItem) job.finishText = finish;
+  return w.outcome;
+}
+
+}  // namespace mw

@@ -1,0 +1,115 @@
+// The seam on Linux, for tests: the worker runs natively against real files.
+//
+//   files      real files under a root folder; drive letter X: is the folder root/X, so
+//              "C:\Apps\Tool" is root/C/Apps/Tool. '\' and '/' both separate; "." and ".."
+//              are resolved as the system resolves them. Names are case-sensitive here.
+//   installer  a byte vector the test fills (readInstaller reads it).
+//   registry   in memory; keys compare without regard to case, as the system's do.
+//   shortcuts  a small text file at the shortcut's path: the target and the working folder.
+//   user       answers are taken from a queue; every question, label and bar position is kept.
+//   faults     a disk that fills after a set number of bytes, a failing allocation, denied keys,
+//              a shell folder that cannot be resolved, a quit at the n-th pause point.
+//
+// Host-only code: full C++ and the standard library.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace mw {
+
+class HostPlatform final : public Platform {
+ public:
+  // `root` must exist; drive C: (root/C) and the shell folders below it are created.
+  explicit HostPlatform(std::filesystem::path root);
+  ~HostPlatform();
+
+  // ---- What a test sets up ----
+  std::vector<uint8_t> installer;
+  std::deque<int32_t> answers;               // taken in order by ask(); empty: AnswerCancel
+  std::vector<uint8_t> manifestBytes;        // empty: no manifest resource
+  LocalTime now{2001, 9, 9, 1, 46, 40};
+  bool failAllocation = false;
+  std::optional<uint64_t> diskSpace;         // bytes all files together may still take
+  int quitAtPause = -1;                      // pausePoint returns false from this call on (1-based)
+  std::set<std::string> deniedKeys;          // "root\subkey" (hex root, any case) never opened
+  std::map<int32_t, std::string> shellFolders;  // ShellFolder -> Windows path; "" unresolvable
+
+  // ---- What a test inspects ----
+  struct Question {
+    std::string caption;
+    std::string text;
+    uint32_t style;
+    bool ownedByWizard;
+  };
+  std::vector<Question> questions;
+  std::vector<std::string> labels;
+  std::vector<uint32_t> progress;
+  int pauseCalls = 0;
+  int openFiles = 0;                         // files created and not yet closed
+  int liveBlocks = 0;                        // allocations not yet released
+
+  struct Value {
+    uint32_t type;
+    std::vector<uint8_t> data;
+  };
+  struct Key {
+    std::string name;                        // as first written
+    std::map<std::string, Value> values;     // by lower-case name; "" is the default value
+  };
+  // Creates a key as if it had existed before the installation.
+  void addKey(uint32_t root, const std::string& subkey);
+  const Key* key(uint32_t root, const std::string& subkey) const;
+  const Value* value(uint32_t root, const std::string& subkey, const std::string& name) const;
+  size_t keyCount() const { return registry_.size(); }
+
+  // The host path of a Windows path (relative paths against the current folder).
+  std::filesystem::path hostPath(const std::string& windowsPath) const;
+  std::string currentWindowsFolder() const { return current_; }
+
+  // ---- Platform ----
+  void* allocateZeroed(uint32_t size) override;
+  void release(void* block) override;
+  uint32_t readInstaller(uint32_t offset, void* buffer, uint32_t length) override;
+  FileHandle createFile(const char* path) override;
+  uint32_t writeFile(FileHandle file, const void* data, uint32_t length) override;
+  bool closeFile(FileHandle file) override;
+  uint32_t readFileAt(const char* path, uint32_t offset, void* buffer, uint32_t length) override;
+  uint8_t* mapFile(FileHandle file, uint32_t length) override;
+  bool unmapFile(FileHandle file, uint8_t* view, uint32_t length) override;
+  bool makeFolder(const char* path) override;
+  bool setCurrentFolder(const char* path) override;
+  uint32_t currentFolder(char* buffer, uint32_t size) override;
+  uint32_t shellFolder(ShellFolder folder, char* buffer, uint32_t size) override;
+  bool makeShellLink(const char* targetPath, const char* shortcutPath) override;
+  RegKey openOrCreateKey(uint32_t root, const char* subkey, bool& created) override;
+  bool setValue(RegKey key, const char* name, uint32_t type, const void* data,
+                uint32_t size) override;
+  void closeKey(RegKey key) override;
+  int32_t ask(const char* caption, const char* text, uint32_t style, bool ownedByWizard) override;
+  void showFileLabel(const char* text) override;
+  void setProgress(uint32_t percent) override;
+  bool pausePoint() override;
+  const uint8_t* manifest(uint32_t& length) override;
+  void localTime(LocalTime& now) override;
+
+ private:
+  // A Windows path made absolute and normalised: "C:\a\b" (a drive's root is "C:\").
+  // Empty when it cannot be resolved (no drive, a server path).
+  std::string absolute(const std::string& windowsPath) const;
+  static std::string keyId(uint32_t root, const std::string& subkey);
+
+  std::filesystem::path root_;
+  std::string current_ = "C:\\";
+  std::map<std::string, Key> registry_;
+};
+
+}  // namespace mw
