@@ -117,7 +117,7 @@ class WizardController {
   bool hasSide_ = false;
   bool hasLicence_ = false;
   bool hasLink_ = false;
-  char text_[kWizardTextRoom];
+  char text_[kWizardTextRoom] = {};
 };
 
 // Copies pattern into out (room bytes), putting arg in place of its one "%s"; cuts, never

@@ -1,0 +1,408 @@
+// The wizard dialog on Windows: the dialog procedure, the view the page controller drives, the
+// painting (white areas, side picture, banner), the static colours, the fonts, the hyperlink,
+// the licence box filter, the folder browser, and the worker thread with its pause point.
+//
+// Threads: everything here runs on the dialog thread except the "worker side" functions at the
+// end, which the installation worker calls from its own thread. They touch the dialog only with
+// window messages (which the system hands to the dialog thread) and two events.
+//
+// No C runtime runs before the entry point, so the state below is constant-initialised: plain
+// data, and objects whose constructors are constexpr (constinit makes the compiler prove it).
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include "wizard/controls.h"
+#include "wizard/geometry.h"
+#include "wizard/pages.h"
+#include "wizard/texts.h"
+#include "wizard/wizard.h"
+
+namespace mw {
+namespace {
+
+// Sent by the worker to have the dialog thread show the finished page; lParam is finishText.
+constexpr UINT kShowFinishedMessage = WM_APP + 1;
+constexpr int kMaxControlId = kFileLabel;
+
+struct WizardState {
+  WizardStart start;
+  HWND dialog;
+  HWND controls[kMaxControlId + 1];
+  RECT sideArea;    // white on pages 1 and 6 in the side layout
+  RECT bannerBand;  // white on every other page
+  PictureRecord side;
+  PictureRecord banner;
+  HBRUSH faceBrush;
+  HBRUSH whiteBrush;
+  HFONT dialogFont;
+  HFONT linkFont;
+  Rect hot;         // where the hyperlink reacts; empty without one
+  bool hovering;
+  WNDPROC licenceProc;  // the licence box's own procedure, behind the filter
+  bool comReady;
+  // The worker and its pause point.
+  HANDLE worker;
+  HANDLE mayRun;    // manual-reset, signalled while the worker may go on
+  HANDLE parked;    // auto-reset, set by the worker when it stops at a pause point
+  volatile LONG quitting;
+};
+
+constinit WizardState g{};
+
+HWND control(int id) { return id >= 0 && id <= kMaxControlId ? g.controls[id] : nullptr; }
+
+const SetupScript& script() { return *g.start.script; }
+
+DWORD WINAPI workerThread(LPVOID) {
+  g.start.worker();
+  return 0;
+}
+
+int CALLBACK browsePlacement(HWND browser, UINT message, LPARAM, LPARAM) {
+  if (message != BFFM_INITIALIZED) return 0;
+  RECT wizard, own;
+  GetClientRect(g.dialog, &wizard);
+  GetClientRect(browser, &own);
+  // Centred across the wizard's client area, its top 44 pixels below the client's top.
+  POINT at{(wizard.right - own.right) >> 1, 44};
+  ClientToScreen(g.dialog, &at);
+  SetWindowPos(browser, HWND_BOTTOM, at.x, at.y, 0, 0, SWP_NOSIZE);
+  return 0;
+}
+
+// The page controller's hands on the dialog.
+class Win32View final : public WizardView {
+ public:
+  void setText(int id, const char* text) override { SetWindowTextA(control(id), text); }
+  void show(int id, bool visible) override {
+    ShowWindow(control(id), visible ? SW_SHOW : SW_HIDE);
+  }
+  void enable(int id, bool enabled) override { EnableWindow(control(id), enabled); }
+  void setCaption(const char* text) override { SetWindowTextA(g.dialog, text); }
+  void placeFooterLine(int x, int y, int width, int height) override {
+    SetWindowPos(control(kFooterLine), HWND_BOTTOM, x, y, width, height, SWP_SHOWWINDOW);
+  }
+  void invalidateSideArea() override { InvalidateRect(g.dialog, &g.sideArea, TRUE); }
+  void invalidateAll() override { InvalidateRect(g.dialog, nullptr, TRUE); }
+  void setProgressRange(int max, int step) override {
+    SendMessageA(control(kProgressBar), PBM_SETRANGE, 0, MAKELPARAM(0, max));
+    SendMessageA(control(kProgressBar), PBM_SETSTEP, WPARAM(step), 0);
+  }
+  uint32_t destinationText(char* out, uint32_t room) override {
+    out[0] = 0;
+    const int n = GetWindowTextA(control(kDestinationEdit), out, int(room));
+    return n > 0 ? uint32_t(n) : 0;
+  }
+  uint32_t driveType(const char* root) override { return GetDriveTypeA(root); }
+  bool browseFolder(char* out, uint32_t room) override {
+    // The new-style browser needs COM on this thread.
+    if (!g.comReady) g.comReady = SUCCEEDED(CoInitialize(nullptr));
+    BROWSEINFOA request{};
+    request.hwndOwner = g.dialog;
+    request.lpszTitle = wizardtext::kBrowseInstruction;
+    request.ulFlags = BIF_RETURNONLYFSDIRS | BIF_EDITBOX | BIF_NEWDIALOGSTYLE;
+    request.lpfn = &browsePlacement;
+    LPITEMIDLIST item = SHBrowseForFolderA(&request);
+    if (!item) return false;
+    char path[MAX_PATH];
+    const bool ok = SHGetPathFromIDListA(item, path);
+    CoTaskMemFree(item);
+    if (!ok) return false;
+    uint32_t n = 0;
+    while (path[n] && n + 1 < room) {
+      out[n] = path[n];
+      ++n;
+    }
+    out[n] = 0;
+    return true;
+  }
+  bool startWorker() override {
+    g.quitting = 0;
+    SetEvent(g.mayRun);
+    DWORD id;
+    g.worker = CreateThread(nullptr, 0, &workerThread, nullptr, 0, &id);
+    return g.worker != nullptr;
+  }
+  void pauseWorker() override {
+    ResetEvent(g.mayRun);
+    // Wait until the worker stands at a pause point (or has ended). Meanwhile the worker may
+    // still be sending to the controls (file label, progress, the finished page): those sent
+    // messages are handled here, or the two threads would wait for each other. Nothing the
+    // user does is dispatched during the wait.
+    HANDLE wait[2] = {g.parked, g.worker};
+    for (;;) {
+      const DWORD r = MsgWaitForMultipleObjects(2, wait, FALSE, INFINITE, QS_SENDMESSAGE);
+      if (r == WAIT_OBJECT_0 || r == WAIT_OBJECT_0 + 1 || r == WAIT_FAILED) return;
+      MSG m;
+      PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE);
+    }
+  }
+  void releaseWorker(bool goOn) override {
+    g.quitting = goOn ? 0 : 1;
+    SetEvent(g.mayRun);
+  }
+  int ask(const char* caption, const char* text, unsigned style) override {
+    return MessageBoxA(g.dialog, text, caption, style);
+  }
+  void endDialog() override { EndDialog(g.dialog, 0); }
+};
+
+constinit Win32View view;
+constinit WizardController controller;
+
+LRESULT CALLBACK licenceFilter(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    // Typing (every character, Backspace and Enter included), cut, paste and clear.
+    case WM_CHAR:
+    case WM_CUT:
+    case WM_PASTE:
+    case WM_CLEAR:
+    // The edit also changes its text on the Delete key (Shift+Delete cuts), on Shift+Insert
+    // (paste), on undo and from its context menu without passing through the messages above.
+    case WM_UNDO:
+    case EM_UNDO:
+    case WM_IME_CHAR:
+    case WM_CONTEXTMENU:
+      return 0;
+    case WM_KEYDOWN:
+      if (wParam == VK_DELETE || (wParam == VK_INSERT && GetKeyState(VK_SHIFT) < 0)) return 0;
+      break;
+  }
+  return CallWindowProcA(g.licenceProc, box, message, wParam, lParam);
+}
+
+// A control's template rectangle in the dialog's client pixels.
+Rect clientRect(HWND child) {
+  RECT r;
+  GetWindowRect(child, &r);
+  POINT a{r.left, r.top}, b{r.right, r.bottom};
+  ScreenToClient(g.dialog, &a);
+  ScreenToClient(g.dialog, &b);
+  return Rect{int(a.x), int(a.y), int(b.x), int(b.y)};
+}
+
+// Fonts and the hyperlink; returns lineX, the left end of the footer line in the header layout.
+int setUpFontsAndLink() {
+  g.dialogFont = reinterpret_cast<HFONT>(SendMessageA(g.dialog, WM_GETFONT, 0, 0));
+  LOGFONTA dialogLook{};
+  GetObjectA(g.dialogFont, sizeof dialogLook, &dialogLook);
+  g.linkFont = CreateFontA(dialogLook.lfHeight, 0, 0, 0, dialogLook.lfWeight, FALSE, TRUE, FALSE,
+                           DEFAULT_CHARSET, 0, 0, 0, 0, dialogLook.lfFaceName);
+  const TitleFontHeights h = titleFontHeights(dialogLook.lfHeight);
+  HFONT title = CreateFontA(h.title, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0,
+                            0, 0, "Arial");
+  SendMessageA(control(kBigTitle), WM_SETFONT, WPARAM(title), FALSE);
+  if (HWND header = control(kHeaderTitle)) {
+    HFONT headerTitle = CreateFontA(h.headerTitle, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE,
+                                    DEFAULT_CHARSET, 0, 0, 0, 0, "Arial");
+    SendMessageA(header, WM_SETFONT, WPARAM(headerTitle), FALSE);
+  }
+
+  const char* linkText = script().linkText;
+  if (!linkText || !linkText[0]) return 0;
+  HWND link = GetDlgItem(g.dialog, kHyperlink);
+  g.controls[kHyperlink] = link;
+  SetWindowTextA(link, linkText);
+  if (script().linkTarget && script().linkTarget[0]) EnableWindow(link, TRUE);
+  HDC dc = GetDC(link);
+  HGDIOBJ previous = SelectObject(dc, g.dialogFont);
+  SIZE extent{};
+  GetTextExtentPoint32A(dc, linkText, lstrlenA(linkText), &extent);
+  SelectObject(dc, previous);
+  ReleaseDC(link, dc);
+  const HyperlinkLayout layout = hyperlinkLayout(clientRect(link), int(extent.cx));
+  SetWindowPos(link, nullptr, 0, 0, layout.width, layout.height, SWP_NOMOVE);
+  g.hot = layout.hot;
+  return layout.lineX;
+}
+
+void initialise(HWND dialog) {
+  g.dialog = dialog;
+  g.sideArea = RECT{0, 0, kSideAreaRightDu, kSideAreaBottomDu};
+  g.bannerBand = RECT{0, 0, kSideAreaRightDu, kBannerBottomDu};
+  MapDialogRect(dialog, &g.sideArea);
+  MapDialogRect(dialog, &g.bannerBand);
+  g.side = pictureRecord(script().sideBitmap, g.sideArea.right, g.sideArea.bottom);
+  g.banner = pictureRecord(script().bannerBitmap, g.bannerBand.right, g.bannerBand.bottom);
+  g.faceBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+  g.whiteBrush = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+
+  for (int id : kWizardControlIds) g.controls[id] = GetDlgItem(dialog, id);
+  // Controls the page logic treats as absent stay without a handle: the header texts when the
+  // script wants none, the hyperlink until it is set up with a text.
+  if (script().noTitleTexts) g.controls[kHeaderTitle] = g.controls[kHeaderSubtitle] = nullptr;
+  g.controls[kHyperlink] = nullptr;
+
+  HWND box = control(kLicenceBox);
+  SetWindowTextA(box, script().licenceText ? script().licenceText : "");
+  g.licenceProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongA(box, GWL_WNDPROC, reinterpret_cast<LONG>(&licenceFilter)));
+
+  WizardGeometry geometry{};
+  geometry.lineX = setUpFontsAndLink();
+  const Rect line = clientRect(control(kFooterLine));
+  geometry.lineY = line.top;
+  geometry.lineH = line.bottom - line.top;
+  geometry.lineW = line.right - geometry.lineX;
+  geometry.sideWidth = g.sideArea.right;
+  controller.initialise(geometry);
+}
+
+void drawPicture(HDC dc, const PictureRecord& picture, int x) {
+  if (!picture.drawable) return;
+  const DibDraw d = pictureDraw(picture, x);
+  SetDIBitsToDevice(dc, d.destX, d.destY, DWORD(d.width), DWORD(d.height), d.srcX, d.srcY,
+                    d.startScan, d.lines, picture.bits,
+                    reinterpret_cast<const BITMAPINFO*>(picture.info), DIB_RGB_COLORS);
+}
+
+void erase(HDC dc) {
+  const RECT& white = controller.sideLayout() ? g.sideArea : g.bannerBand;
+  FillRect(dc, &white, g.whiteBrush);
+  RECT client;
+  GetClientRect(g.dialog, &client);
+  client.top = white.bottom;
+  FillRect(dc, &client, g.faceBrush);
+}
+
+void paint() {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(g.dialog, &ps);
+  if (controller.sideLayout()) {
+    drawPicture(dc, g.side, 0);
+  } else if (script().bannerBitmap.length) {
+    drawPicture(dc, g.banner, bannerX(script().bannerAlignment, g.bannerBand.right,
+                                      g.banner.drawWidth));
+  }
+  EndPaint(g.dialog, &ps);
+}
+
+INT_PTR staticColour(HDC dc, HWND child) {
+  uint32_t colour;
+  if (!staticTextColour(GetDlgCtrlID(child), controller.sideLayout(), script().headerTextColour,
+                        script().sideTextColour, colour))
+    return 0;
+  SetTextColor(dc, colour);
+  SetBkMode(dc, TRANSPARENT);
+  return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
+}
+
+bool linkLive() { return script().linkTarget && script().linkTarget[0] && control(kHyperlink); }
+
+void hover(int x, int y) {
+  if (!linkLive()) return;
+  switch (hoverOnMove(g.hovering, insideRect(g.hot, x, y))) {
+    case HoverChange::enter:
+      SendMessageA(control(kHyperlink), WM_SETFONT, WPARAM(g.linkFont), TRUE);
+      SetCapture(g.dialog);
+      if (g.start.handCursor) SetCursor(static_cast<HCURSOR>(g.start.handCursor));
+      break;
+    case HoverChange::leave: {
+      SendMessageA(control(kHyperlink), WM_SETFONT, WPARAM(g.dialogFont), TRUE);
+      RECT r{g.hot.left, g.hot.top, g.hot.right, g.hot.bottom};
+      InvalidateRect(g.dialog, &r, TRUE);
+      ReleaseCapture();
+      break;
+    }
+    case HoverChange::none: break;
+  }
+}
+
+void click() {
+  if (!linkLive() || !g.hovering) return;
+  ShellExecuteA(nullptr, "open", script().linkTarget, nullptr, nullptr, SW_SHOW);
+  SendMessageA(control(kHyperlink), WM_SETFONT, WPARAM(g.dialogFont), TRUE);
+  RECT r{g.hot.left, g.hot.top, g.hot.right, g.hot.bottom};
+  InvalidateRect(g.dialog, &r, TRUE);
+  ReleaseCapture();
+  // The hover flag stays set: the link is underlined again only after the pointer has left.
+}
+
+INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      initialise(dialog);
+      return FALSE;  // no initial focus
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case kCancelButton: controller.close(); break;
+        case kNextButton: controller.next(); break;
+        case kBackButton: controller.back(); break;
+        case kBrowseButton: controller.browse(); break;
+        case kDestinationEdit:
+          if (HIWORD(wParam) == EN_CHANGE) controller.destinationChanged();
+          break;
+        default: break;  // IDOK and IDCANCEL (Enter, Escape) belong to the lines: ignored
+      }
+      return FALSE;
+    case WM_CLOSE:
+      controller.close();
+      return FALSE;
+    case WM_ERASEBKGND:
+      erase(reinterpret_cast<HDC>(wParam));
+      return TRUE;
+    case WM_PAINT:
+      paint();
+      return TRUE;
+    case WM_CTLCOLORSTATIC:
+      return staticColour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+    case WM_MOUSEMOVE:
+      hover(short(LOWORD(lParam)), short(HIWORD(lParam)));
+      return FALSE;
+    case WM_LBUTTONUP:
+      click();
+      return FALSE;
+    case kShowFinishedMessage:
+      controller.showFinishedPage(reinterpret_cast<const char*>(lParam));
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+void runWizard(const WizardStart& start) {
+  g.start = start;
+  g.mayRun = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+  g.parked = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  // The progress bar's window class lives in the common controls.
+  INITCOMMONCONTROLSEX classes{sizeof classes, ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&classes);
+  controller.bind(view, *start.script, start.installDir);
+  DialogBoxParamA(static_cast<HINSTANCE>(start.instanceHandle), MAKEINTRESOURCEA(1), nullptr,
+                  &dialogProc, 0);
+  // From here on the worker's calls find no wizard and do nothing.
+  g.dialog = nullptr;
+}
+
+// ---- Worker side -------------------------------------------------------------------------------
+
+void wizardShowFile(const char* displayPath) {
+  if (g.dialog) SetWindowTextA(control(kFileLabel), displayPath);
+}
+
+void wizardSetProgress(uint32_t position) {
+  if (g.dialog) SendMessageA(control(kProgressBar), PBM_SETPOS, WPARAM(position), 0);
+}
+
+bool wizardPausePoint() {
+  if (!g.dialog || !g.mayRun) return true;
+  if (WaitForSingleObject(g.mayRun, 0) != WAIT_OBJECT_0) {
+    SetEvent(g.parked);
+    WaitForSingleObject(g.mayRun, INFINITE);
+  }
+  return g.quitting == 0;
+}
+
+void* wizardWindow() { return g.dialog; }
+
+void showFinishedPage(const char* finishText) {
+  if (!g.dialog) return;
+  Sleep(10);
+  SendMessageA(g.dialog, kShowFinishedMessage, 0, reinterpret_cast<LPARAM>(finishText));
+}
+
+}  // namespace mw
