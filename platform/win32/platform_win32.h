@@ -1,0 +1,60 @@
+// The ANSI Win32 side of the platform seam, as the engine uses it. Library mw_platform_win32.
+//
+// The object is made by the start-up once the installer file is open and lives until the process
+// ends (the start-up's frame never returns). In wizard mode the start-up hands it the wizard's
+// worker-side calls, so this library does not depend on the wizard; without them (silent mode)
+// the label, progress and pause calls do nothing and questions have no owner window.
+#pragma once
+
+#include <windows.h>
+
+#include "platform/platform.h"
+
+namespace mw {
+
+// The worker-side calls of a running wizard (wizard/wizard.h).
+struct WizardHooks {
+  void (*showFile)(const char* displayPath);
+  void (*setProgress)(uint32_t position);
+  bool (*pausePoint)();
+  void* (*window)();
+};
+
+class Win32Platform final : public Platform {
+ public:
+  explicit Win32Platform(HANDLE installerFile) : installer_(installerFile) {}
+
+  void attachWizard(const WizardHooks& hooks) { wizard_ = hooks; wizardAttached_ = true; }
+
+  void* allocateZeroed(uint32_t size) override;
+  void release(void* block) override;
+  uint32_t readInstaller(uint32_t offset, void* buffer, uint32_t length) override;
+  FileHandle createFile(const char* path) override;
+  uint32_t writeFile(FileHandle file, const void* data, uint32_t length) override;
+  bool closeFile(FileHandle file) override;
+  uint32_t readFileAt(const char* path, uint32_t offset, void* buffer, uint32_t length) override;
+  uint8_t* mapFile(FileHandle file, uint32_t length) override;
+  bool unmapFile(FileHandle file, uint8_t* view, uint32_t length) override;
+  bool makeFolder(const char* path) override;
+  bool setCurrentFolder(const char* path) override;
+  uint32_t currentFolder(char* buffer, uint32_t size) override;
+  uint32_t shellFolder(ShellFolder folder, char* buffer, uint32_t size) override;
+  bool makeShellLink(const char* targetPath, const char* shortcutPath) override;
+  RegKey openOrCreateKey(uint32_t root, const char* subkey, bool& created) override;
+  bool setValue(RegKey key, const char* name, uint32_t type, const void* data, uint32_t size) override;
+  void closeKey(RegKey key) override;
+  int32_t ask(const char* caption, const char* text, uint32_t style, bool ownedByWizard) override;
+  void showFileLabel(const char* text) override;
+  void setProgress(uint32_t percent) override;
+  bool pausePoint() override;
+  const uint8_t* manifest(uint32_t& length) override;
+  void localTime(LocalTime& now) override;
+
+ private:
+  HANDLE installer_;
+  HANDLE mapping_ = nullptr;  // the one file mapping open at a time (the header patch)
+  WizardHooks wizard_{};
+  bool wizardAttached_ = false;
+};
+
+}  // namespace mw

@@ -1,0 +1,264 @@
+// The engine's entry: the whole life of an installer process, from the system starting it to
+// ExitProcess. It runs on the main thread and calls the stages in a fixed order: find and check
+// the payload, take the single-instance mutex, decode the setup script into the arena, read the
+// command line, show the splash, run the environment checks, work out the destination, then
+// either install silently right here or run the wizard (which starts the worker on a thread of
+// its own) and finish with the restart question and the run-after action.
+//
+// No C runtime: nothing runs before entryPoint, so there are no static constructors to rely on;
+// every object with a vtable is a local of entryPoint (which never returns) or constant-initialised.
+#include <windows.h>
+
+#include "checks/checks_win32.h"
+#include "core/bytes.h"
+#include "install/install.h"
+#include "platform/win32/platform_win32.h"
+#include "startup/arena.h"
+#include "startup/exit_codes_win32.h"
+#include "startup/payload.h"
+#include "startup/script.h"
+#include "wizard/wizard.h"
+
+namespace mw {
+namespace {
+
+// Zero-filled state goes to .bss explicitly: with one section per variable the compiler would
+// otherwise store these zeros in the file.
+#define MW_ZEROED __attribute__((section(".bss")))
+
+// Process-wide state of the run. One instance of everything; the worker thread reads what the
+// start-up filled in before the wizard was opened.
+MW_ZEROED HCURSOR handCursor;
+MW_ZEROED HINSTANCE instanceHandle;
+MW_ZEROED OSVERSIONINFOEXA osInfo;
+MW_ZEROED uint8_t silentMode;  // 0 wizard, 1 "/s", 2 "/s" followed by a folder
+
+// The start-up's and the checks' message texts. Formatted messages embed productName, so the
+// buffer has the room the checks ask for rather than one path's worth.
+MW_ZEROED char textBuffer[kTextBufferSize];
+
+MW_ZEROED HANDLE installerFile;
+MW_ZEROED Arena arena;
+MW_ZEROED SetupScript script;
+MW_ZEROED ScriptCursor cursor;
+MW_ZEROED InstallJob job;
+
+constexpr char kErrorCaption[] = "Error";
+constexpr char kCorruptQuestion[] =
+    "Installer corrupted or incomplete.\r\nAre you sure that you want to continue installation?";
+constexpr char kCorruptUnusable[] =
+    "Installer corrupted or incomplete.\r\nThe setup information cannot be read.";
+constexpr char kSelfUnreadable[] =
+    "The installer cannot read its own file.\r\nIt may be incomplete: please obtain it again.";
+constexpr char kNoMemory[] = "There is not enough memory to run the installer.";
+constexpr char kFolderTooLong[] =
+    "The destination folder given after /s is too long.\r\nIt must be shorter than 1024 characters.";
+constexpr char kDefaultTooLong[] =
+    "The destination folder is too long.\r\nIt must be shorter than 1024 characters.";
+
+[[noreturn]] void endProcess(uint32_t silentCode) {
+  // The wizard road ends with 0 whatever happened: only unattended runs report through the code.
+  ExitProcess(silentMode ? silentCode : 0);
+}
+
+// A message and the end of the run. Used for what the installer cannot work around.
+[[noreturn]] void fail(const char* text, uint32_t silentCode) {
+  MessageBoxA(nullptr, text, kErrorCaption, MB_OK | MB_ICONHAND);
+  endProcess(silentCode);
+}
+
+// Reads exactly `length` bytes at `offset` of the installer. Fewer bytes (a truncated file) are
+// not an error here: the payload check that follows catches them. A read the system refuses is.
+bool readAt(uint32_t offset, void* buffer, uint32_t length, uint32_t* got) {
+  *got = 0;
+  if (SetFilePointer(installerFile, LONG(offset), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
+    return false;
+  uint8_t* p = static_cast<uint8_t*>(buffer);
+  while (*got < length) {
+    DWORD n = 0;
+    if (!ReadFile(installerFile, p + *got, length - *got, &n, nullptr)) return false;
+    if (n == 0) break;  // end of the file
+    *got += n;
+  }
+  return true;
+}
+
+// The silent switch: the first "/s" anywhere after the command line's first character, lower
+// case only; a blank right after it means a folder follows, copied unchanged (quotes, further
+// switches and trailing blanks included) into installDir. The folder must fit the region with
+// its NUL: a longer one is refused rather than cut, since a cut path names another folder.
+// Returns false when the folder is too long.
+bool scanCommandLine(const char* line, char* installDir) {
+  if (!line[0]) return true;
+  for (const char* p = line + 1; *p; ++p) {
+    if (p[0] != '/' || p[1] != 's') continue;
+    silentMode = 1;
+    if (p[2] == ' ') {
+      const char* folder = p + 3;
+      if (textLength(folder) >= kInstallDirSize) return false;
+      copyBytes(installDir, folder, textLength(folder) + 1);
+      silentMode = 2;
+    }
+    return true;
+  }
+  return true;
+}
+
+// What an installation that did not run to its end means for the process. The worker never
+// ends the process itself; it returns why it stopped, and this decides.
+[[noreturn]] void endAfterWorker(InstallOutcome outcome, HWND owner) {
+  switch (outcome) {
+    case InstallDone: endProcess(ExitInstalled);
+    case InstallIncomplete: endProcess(ExitIncomplete);
+    case InstallCorrupt:
+      MessageBoxA(owner, kCorruptUnusable, kErrorCaption, MB_OK | MB_ICONHAND);
+      endProcess(ExitPayloadCorrupt);
+    case InstallNoMemory:
+      MessageBoxA(owner, kNoMemory, kErrorCaption, MB_OK | MB_ICONHAND);
+      endProcess(ExitSelfUnreadable);
+    case InstallStopped:
+    case InstallQuit:
+    default: endProcess(ExitStoppedByUser);
+  }
+}
+
+// The installation on the wizard's worker thread: install, then turn the wizard to its
+// finished page, which lets the start-up go on once the user presses Finish.
+void wizardWorker() {
+  const InstallOutcome outcome = installWorker(job);
+  if ((outcome == InstallDone || outcome == InstallIncomplete) && job.finishText) {
+    showFinishedPage(job.finishText);
+    return;
+  }
+  // The user chose to quit while the wizard asked: the wizard ends the run from its own thread.
+  if (outcome == InstallQuit) return;
+  endAfterWorker(outcome, static_cast<HWND>(wizardWindow()));
+}
+
+[[noreturn]] void run() {
+  // 1. The hand cursor for the wizard's hyperlink (null on systems without one: that is fine).
+  handCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32649));  // IDC_HAND
+
+  // 2. The installer's own path.
+  DWORD pathLength = GetModuleFileNameA(nullptr, textBuffer, MAX_PATH);
+  if (pathLength == 0 || pathLength >= MAX_PATH) fail(kSelfUnreadable, ExitSelfUnreadable);
+
+  // 3. Open it (kept open to the end: the worker reads file chunks through it) and read the
+  // locator record. A file too short to hold one is no installer.
+  installerFile = CreateFileA(textBuffer, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (installerFile == INVALID_HANDLE_VALUE) fail(kSelfUnreadable, ExitSelfUnreadable);
+  uint8_t locatorBytes[kLocatorSize];
+  uint32_t got = 0;
+  if (!readAt(kLocatorOffset, locatorBytes, kLocatorSize, &got) || got != kLocatorSize)
+    fail(kSelfUnreadable, ExitSelfUnreadable);
+  const LocatorRecord record = parseLocator(locatorBytes);
+
+  // 4. One copy of an installer at a time. The mutex is never released: the process's end does.
+  // The command line has not been read yet, so this exit cannot tell silent from wizard mode;
+  // the silent switch is looked at early for this one code.
+  char name[11];
+  instanceName(record, name);
+  HANDLE mutex = CreateMutexA(nullptr, TRUE, name);
+  if (!mutex || WaitForSingleObject(mutex, 0) != WAIT_OBJECT_0) {
+    char ignored[kInstallDirSize];
+    scanCommandLine(GetCommandLineA(), ignored);
+    endProcess(ExitAlreadyRunning);
+  }
+
+  // 5. The setup script and the uninstaller blob, checked against the record.
+  uint32_t allocate = 0, toRead = 0;
+  uint8_t* readBuffer = nullptr;
+  if (readBufferSizes(record, allocate, toRead)) {
+    readBuffer = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, allocate));
+    if (!readBuffer) fail(kNoMemory, ExitSelfUnreadable);
+    if (!readAt(record.scriptOffset, readBuffer + kReadBufferLead, toRead, &got))
+      fail(kSelfUnreadable, ExitSelfUnreadable);
+  }
+  // A record that cannot describe a script (a stub without payload) is a payload that fails
+  // its check; the question below is the honest answer to both.
+  if (!readBuffer || !payloadIntact(readBuffer, record)) {
+    scanCommandLine(GetCommandLineA(), textBuffer);  // the codes below depend on the mode
+    if (MessageBoxA(nullptr, kCorruptQuestion, kErrorCaption, MB_YESNO | MB_ICONHAND) != IDYES)
+      endProcess(ExitPayloadCorrupt);
+    if (!readBuffer) fail(kCorruptUnusable, ExitPayloadCorrupt);
+  }
+
+  // 6. The arena, and the script decoded into its first region. A script that does not decode
+  // to its stated length cannot be used, whatever the user answered above.
+  const uint32_t scriptLength = scriptDecodedLength(readBuffer);
+  uint32_t arenaSize = 0;
+  if (!arenaSizeFor(scriptLength, arenaSize)) fail(kCorruptUnusable, ExitPayloadCorrupt);
+  uint8_t* block = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, arenaSize));
+  if (!block) fail(kNoMemory, ExitSelfUnreadable);
+  layOutArena(arena, block, scriptLength);
+  const LoadResult loaded = loadScript(readBuffer, record, arena);
+  HeapFree(GetProcessHeap(), 0, readBuffer);
+
+  // 7. The silent switch (looked at again here: installDir exists only now).
+  silentMode = 0;
+  if (!scanCommandLine(GetCommandLineA(), arena.installDir)) {
+    silentMode = 2;
+    fail(kFolderTooLong, ExitBadDestination);
+  }
+  if (loaded != LoadOk) fail(kCorruptUnusable, ExitPayloadCorrupt);
+
+  // 8. The script's front.
+  if (!parseFront(arena.base, arena.scriptLength, script)) fail(kCorruptUnusable, ExitPayloadCorrupt);
+
+  // 9, 10. The module, and the splash in wizard mode.
+  instanceHandle = GetModuleHandleA(nullptr);
+  if (script.splashBitmap.length && silentMode == 0)
+    showSplash(script.splashBitmap, script.splashSeconds, instanceHandle);
+
+  // 11 to 14. Version, operating system, .NET, administrator (silent mode too).
+  fillOsInfo(osInfo);
+  if (!runEnvironmentChecks(script.minimumOs, script.dotNetRequired, script.dotNetInstaller,
+                            script.requireAdmin, script.productName, osInfo, textBuffer,
+                            sizeof textBuffer))
+    endProcess(ExitRefused);
+
+  // 15. The default destination unless the command line gave one. In the wizard an empty
+  // destination is only a starting point the user corrects; unattended it would be a guess.
+  if (silentMode != 2 &&
+      !fillDefaultDestination(script.destinationKind, script.destinationPath, arena.installDir,
+                              kInstallDirSize) &&
+      silentMode != 0)
+    fail(kDefaultTooLong, ExitBadDestination);
+
+  Win32Platform system(installerFile);
+  job.platform = &system;
+  job.arena = &arena;
+  job.front = &script;
+  job.blobOffset = record.scriptOffset + record.scriptLength;
+  job.wizard = silentMode == 0;
+  job.cursor = &cursor;
+  job.finishText = nullptr;
+
+  // 16. Silent: the worker on this thread, then the end. No restart, no run-after action.
+  if (silentMode != 0) {
+    const InstallOutcome outcome = installWorker(job);
+    if (outcome == InstallDone || outcome == InstallIncomplete) HeapFree(GetProcessHeap(), 0, block);
+    endAfterWorker(outcome, nullptr);
+  }
+
+  // 17. The wizard. Anything but the finished page means the user left before the end.
+  system.attachWizard(WizardHooks{&wizardShowFile, &wizardSetProgress, &wizardPausePoint, &wizardWindow});
+  WizardStart start{&script, arena.installDir, instanceHandle, handCursor, &wizardWorker};
+  runWizard(start);
+  if (wizardPage != 6) ExitProcess(0);
+
+  // 18. Restart question and run-after action, from the PostInstall record the worker reached.
+  PostInstall post{};
+  if (readPostInstall(cursor, post) != ReadItem) ExitProcess(0);
+  if (postInstall(post.rebootMode, post.runKind, post.runTarget, script.windowCaption, osInfo,
+                  arena.installDir, kInstallDirSize))
+    ExitProcess(0);
+  HeapFree(GetProcessHeap(), 0, block);
+  ExitProcess(0);
+}
+
+}  // namespace
+}  // namespace mw
+
+extern "C" void __stdcall entryPoint() { mw::run(); }

@@ -1,0 +1,73 @@
+# stub.exe: the installer engine. Included by startup/CMakeLists.txt in the Windows configuration.
+#
+# A freestanding 32-bit GUI program (no C runtime, system DLLs only) with the wizard's dialog
+# template, the icon group and the manifest, and 12 bytes at file offset 15856 that belong to no
+# code or data: the packager writes the locator record there. Those bytes come from the section
+# `.mwloc` (locator_win32.cpp). A probe link measures the code of every object; the real link
+# puts as much code as fits in front of `.mwloc`, pads it so the bytes land on the offset, and
+# the rest after it (stub_layout_win32.cmake). The result is verified after the link and the
+# build fails if the bytes are anywhere else.
+
+set(MW_STUB_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+set(MW_STUB_GEN ${CMAKE_CURRENT_BINARY_DIR}/stub)
+file(MAKE_DIRECTORY ${MW_STUB_GEN})
+
+# The resources, compiled once by windres into an object both links take.
+set(MW_STUB_RC ${PROJECT_SOURCE_DIR}/resources/stub/stub.rc)
+add_custom_command(
+  OUTPUT ${MW_STUB_GEN}/stub_res.o
+  COMMAND ${CMAKE_RC_COMPILER} -O coff
+          -I ${PROJECT_SOURCE_DIR}/resources/stub -I ${PROJECT_SOURCE_DIR}/resources/common
+          -i ${MW_STUB_RC} -o ${MW_STUB_GEN}/stub_res.o
+  DEPENDS ${MW_STUB_RC} ${PROJECT_SOURCE_DIR}/resources/stub/dialog.rc
+          ${PROJECT_SOURCE_DIR}/resources/common/common.rc
+          ${PROJECT_SOURCE_DIR}/resources/common/manifest.xml
+          ${PROJECT_SOURCE_DIR}/resources/common/marlowick.ico
+  COMMENT "Compiling the engine's resources"
+  VERBATIM)
+set_source_files_properties(${MW_STUB_GEN}/stub_res.o PROPERTIES EXTERNAL_OBJECT TRUE GENERATED TRUE)
+
+add_library(mw_stub_objects OBJECT main_win32.cpp locator_win32.cpp placeholders_win32.cpp)
+target_link_libraries(mw_stub_objects PUBLIC mw_core)
+# While the wizard's or the worker's library is not in the tree, stand-ins take their place.
+target_compile_definitions(mw_stub_objects PRIVATE
+  $<$<NOT:$<TARGET_EXISTS:mw_wizard_win32>>:MW_PLACEHOLDER_WIZARD>
+  $<$<NOT:$<TARGET_EXISTS:mw_install>>:MW_PLACEHOLDER_INSTALL>
+  $<$<NOT:$<TARGET_EXISTS:mw_decompress>>:MW_PLACEHOLDER_DECODER>)
+
+set(MW_STUB_LIBS mw_startup mw_checks_win32 $<TARGET_NAME_IF_EXISTS:mw_wizard_win32>
+    $<TARGET_NAME_IF_EXISTS:mw_install> mw_platform_win32 mw_crt
+    kernel32 user32 gdi32 advapi32 shell32 ole32 comctl32)
+
+function(mw_stub_link name)
+  add_executable(${name} $<TARGET_OBJECTS:mw_stub_objects> ${MW_STUB_GEN}/stub_res.o ${ARGN})
+  target_link_options(${name} PRIVATE ${MARLOWICK_FREESTANDING_LINK} -Wl,-e,_entryPoint@0)
+  # The libraries refer to each other (the worker to the decoder, the wizard to the script), so
+  # they are grouped for the single-pass linker.
+  target_link_libraries(${name} PRIVATE -Wl,--start-group ${MW_STUB_LIBS} gcc -Wl,--end-group)
+endfunction()
+
+mw_stub_link(stub_probe)
+target_link_options(stub_probe PRIVATE -Wl,-T,${MW_STUB_DIR}/stub_probe_win32.ld
+                    -Wl,-Map,${MW_STUB_GEN}/probe.map)
+set_target_properties(stub_probe PROPERTIES LINK_DEPENDS ${MW_STUB_DIR}/stub_probe_win32.ld)
+
+add_custom_command(
+  OUTPUT ${MW_STUB_GEN}/locator.ld
+  COMMAND ${CMAKE_COMMAND} -DMODE=split -DMAP=${MW_STUB_GEN}/probe.map
+          -DOUTPUT=${MW_STUB_GEN}/locator.ld -P ${MW_STUB_DIR}/stub_layout_win32.cmake
+  DEPENDS stub_probe ${MW_STUB_DIR}/stub_layout_win32.cmake
+  COMMENT "Laying out the code around the locator bytes"
+  VERBATIM)
+add_custom_target(stub_locator_layout DEPENDS ${MW_STUB_GEN}/locator.ld)
+
+mw_stub_link(stub)
+add_dependencies(stub stub_locator_layout)
+target_link_options(stub PRIVATE -Wl,-T,${MW_STUB_GEN}/locator.ld)
+set_target_properties(stub PROPERTIES LINK_DEPENDS ${MW_STUB_GEN}/locator.ld)
+add_custom_command(TARGET stub POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -DMODE=verify -DIMAGE=$<TARGET_FILE:stub>
+          -P ${MW_STUB_DIR}/stub_layout_win32.cmake
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${MARLOWICK_DIST}
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:stub> ${MARLOWICK_DIST}/
+  VERBATIM)
