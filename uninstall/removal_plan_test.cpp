@@ -1,0 +1,242 @@
+#include "uninstall/removal_plan.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace mw {
+namespace {
+
+using Calls = std::vector<std::string>;
+
+// Records every removal in order; folders and keys listed in `refuse` fail.
+struct RecordingOps {
+  Calls calls;
+  std::set<std::string> refuse;  // "cd X", "rmdir PROGRAMS|X", "open X", "programs user" ...
+  std::string where = "?";
+  bool keyOpen = false;
+
+  bool setFolder(const char* p) {
+    calls.push_back(std::string("cd ") + p);
+    if (refuse.count(calls.back())) return false;
+    where = p;
+    return true;
+  }
+  void deleteFile(const char* p) { calls.push_back(std::string("del ") + p); }
+  bool removeFolder(const char* p) {
+    calls.push_back(std::string("rmdir ") + p);
+    return !refuse.count("rmdir " + where + "|" + p);
+  }
+  bool setProgramsFolder(bool common) {
+    calls.push_back(common ? "programs common" : "programs user");
+    if (refuse.count(calls.back())) return false;
+    where = common ? "COMMON" : "USER";
+    return true;
+  }
+  bool openKey(uint32_t root, const char* subkey) {
+    calls.push_back("open " + std::to_string(root & 0xF) + ":" + subkey);
+    keyOpen = !refuse.count(calls.back());
+    return keyOpen;
+  }
+  void deleteValue(const char* name) {
+    EXPECT_TRUE(keyOpen);
+    calls.push_back(std::string("delvalue ") + (name ? name : "(default)"));
+  }
+  void closeKey() {
+    calls.push_back("close");
+    keyOpen = false;
+  }
+  void deleteKey(uint32_t root, const char* subkey) {
+    calls.push_back("delkey " + std::to_string(root & 0xF) + ":" + subkey);
+  }
+};
+
+struct LogBuilder {
+  std::vector<uint8_t> buf = std::vector<uint8_t>(4096);
+  LogAppender a{buf.data(), 4096};
+  UninstallLog log{};
+
+  LogBuilder(const char* product, const char* dir, std::vector<const char*> files,
+             const char* group, std::vector<const char*> shortcuts) {
+    a.appendString(product);
+    a.appendString(dir);
+    for (auto f : files) a.appendString(f);
+    a.appendListEnd();
+    a.appendString(group);
+    for (auto s : shortcuts) a.appendString(s);
+    a.appendListEnd();
+  }
+  UninstallLog& finish() {
+    EXPECT_FALSE(a.overflow);
+    EXPECT_TRUE(readUninstallLog(buf.data(), a.length, &log));
+    return log;
+  }
+  Calls run(RecordingOps& ops, const char* temp = "C:\\Temp\\") {
+    char scratch[256];
+    removeInstallation(finish(), temp, scratch, sizeof scratch, ops);
+    return ops.calls;
+  }
+};
+
+const std::string kKey = "delkey 2:Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+TEST(RemovalPlan, SmallestInstallationRemovesItsFileUninstallerFolderAndKey) {
+  LogBuilder b("Tool", "C:\\Apps\\Tool", {"tool.exe"}, "", {});
+  b.a.appendUninstallKeyRecord("Tool");
+  RecordingOps ops;
+  EXPECT_EQ(b.run(ops), (Calls{"cd C:\\Apps\\Tool", "del tool.exe", "del Uninstall.exe",
+                                "cd C:\\Temp\\", "rmdir C:\\Apps\\Tool",
+                                "open 2:Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tool",
+                                "delvalue (default)", "close", kKey + "Tool", kKey + "Tool"}));
+}
+
+TEST(RemovalPlan, FilesTheirHelpIndexesAndParentFoldersInnermostFirst) {
+  LogBuilder b("P", "D:\\P\\", {"Help\\Tool.HLP", "a\\b\\c.txt", "x.hlp", "hlp", ".HLP"}, "", {});
+  RecordingOps ops;
+  Calls calls = b.run(ops);
+  calls.resize(calls.size() - 3);  // after the uninstaller: cd temp, rmdir dir, key
+  EXPECT_EQ(calls, (Calls{"cd D:\\P\\", "del Help\\Tool.HLP", "del help\\tool.gid", "rmdir help",
+                          "del a\\b\\c.txt", "rmdir a\\b", "rmdir a", "del x.hlp", "del x.gid",
+                          "del hlp", "del .HLP", "del .gid", "del Uninstall.exe"}));
+}
+
+TEST(RemovalPlan, FileNamesThatLeaveTheInstallationFolderAreSkipped) {
+  LogBuilder b("P", "C:\\P", {"..\\evil.txt", "C:\\Windows\\win.ini", "\\boot.ini", "/etc",
+                              "a\\..\\..\\b", "a\\...\\b", "a\\. .\\b", "c:evil", "ok\\..x\\f",
+                              "a\\.\\b"},
+             "", {});
+  RecordingOps ops;
+  Calls calls = b.run(ops);
+  EXPECT_EQ(Calls(calls.begin(), calls.begin() + 8),
+            (Calls{"cd C:\\P", "del ok\\..x\\f", "rmdir ok\\..x", "rmdir ok", "del a\\.\\b",
+                   "rmdir a\\.", "rmdir a", "del Uninstall.exe"}));
+}
+
+TEST(RemovalPlan, WithoutTheInstallationFolderNoRelativeNameIsDeleted) {
+  LogBuilder b("P", "C:\\Gone", {"tool.exe"}, "", {"C:\\Desktop\\P.lnk"});
+  RecordingOps ops;
+  ops.refuse = {"cd C:\\Gone"};
+  EXPECT_EQ(b.run(ops), (Calls{"cd C:\\Gone", "cd C:\\Temp\\", "rmdir C:\\Gone",
+                                "del C:\\Desktop\\P.lnk", kKey + "P"}));
+}
+
+TEST(RemovalPlan, ProgramGroupLevelsFromTheUserFolderThenTheCommonOne) {
+  {  // Both levels go in the user's folder; the common one is not visited.
+    LogBuilder b("P", "C:\\P", {}, "Vendor\\Product", {"C:\\S\\a.lnk", "C:\\S\\b.lnk"});
+    RecordingOps ops;
+    Calls c = b.run(ops);
+    EXPECT_EQ(Calls(c.begin() + 4, c.end()),
+              (Calls{"del C:\\S\\a.lnk", "del C:\\S\\b.lnk", "programs user", "rmdir Vendor\\Product",
+                     "rmdir Vendor", kKey + "P"}));
+  }
+  {  // Not in the user's folder: found in the common one.
+    LogBuilder b("P", "C:\\P", {}, "Vendor\\Product", {});
+    RecordingOps ops;
+    ops.refuse = {"rmdir USER|Vendor\\Product"};
+    Calls c = b.run(ops);
+    EXPECT_EQ(Calls(c.begin() + 4, c.end()),
+              (Calls{"programs user", "rmdir Vendor\\Product", "programs common",
+                     "rmdir Vendor\\Product", "rmdir Vendor", kKey + "P"}));
+  }
+  {  // The inner level stays (not empty) in both: the outer one is never tried.
+    LogBuilder b("P", "C:\\P", {}, "Vendor\\Product", {});
+    RecordingOps ops;
+    ops.refuse = {"rmdir USER|Vendor\\Product", "rmdir COMMON|Vendor\\Product"};
+    Calls c = b.run(ops);
+    EXPECT_EQ(Calls(c.begin() + 4, c.end()),
+              (Calls{"programs user", "rmdir Vendor\\Product", "programs common",
+                     "rmdir Vendor\\Product", kKey + "P"}));
+  }
+  {  // Stop at the first level that stays; a group that climbs out is not touched.
+    LogBuilder b("P", "C:\\P", {}, "A\\B\\C", {});
+    RecordingOps ops;
+    ops.refuse = {"rmdir USER|A\\B"};
+    Calls c = b.run(ops);
+    EXPECT_EQ(Calls(c.begin() + 4, c.end()),
+              (Calls{"programs user", "rmdir A\\B\\C", "rmdir A\\B", kKey + "P"}));
+    LogBuilder evil("P", "C:\\P", {}, "..\\..\\Windows", {});
+    RecordingOps ops2;
+    Calls c2 = evil.run(ops2);
+    EXPECT_EQ(Calls(c2.begin() + 4, c2.end()), (Calls{kKey + "P"}));
+  }
+}
+
+TEST(RemovalPlan, RegistryRecordsDeleteValuesAndCreatedKeys) {
+  LogBuilder b("P", "C:\\P", {}, "", {});
+  b.a.appendRegistryRecord(kRecordOpened, 0x80000001, "Software\\Old", "Name", true);
+  b.a.appendRegistryRecord(kRecordCreated, 0x80000002, "Software\\New", nullptr, true);
+  b.a.appendRegistryRecord(kRecordCreated, 0x80000002, "Software\\Gone", "V", true);
+  b.a.appendRegistryRecord(kRecordOpened, 0x80000002, "Software\\Gone2", "V", true);
+  b.a.appendRegistryRecord(kRecordCreated, 0x80000002, "Software\\Parent\\", "V", true);
+  RecordingOps ops;
+  ops.refuse = {"open 2:Software\\Gone", "open 2:Software\\Gone2"};
+  Calls c = b.run(ops);
+  EXPECT_EQ(Calls(c.begin() + 4, c.end()),
+            (Calls{"open 1:Software\\Old", "delvalue Name", "close",
+                   "open 2:Software\\New", "delvalue (default)", "close", "delkey 2:Software\\New",
+                   // The key could not be opened: no value deletion, but the created key goes.
+                   "open 2:Software\\Gone", "delkey 2:Software\\Gone",
+                   "open 2:Software\\Gone2",
+                   // A path naming no key of its own is never deleted as a key.
+                   "open 2:Software\\Parent\\", "delvalue V", "close",
+                   kKey + "P"}));
+}
+
+TEST(RemovalPlan, UninstallKeyIsRefusedRatherThanCut) {
+  const std::string longName(300, 'n');
+  LogBuilder b(longName.c_str(), "C:\\P", {}, "", {});
+  RecordingOps ops;
+  Calls c = b.run(ops);
+  EXPECT_EQ(c.back(), "rmdir C:\\P");  // no delkey: the name does not fit the key buffer
+
+  LogBuilder empty("", "C:\\P", {}, "", {});
+  RecordingOps ops2;
+  EXPECT_EQ(empty.run(ops2).back(), "rmdir C:\\P");
+}
+
+TEST(Helpers, TemporaryFolderGetsOneBackslashAndRoomForTheFileName) {
+  char buf[32] = "C:\\Temp";
+  EXPECT_TRUE(finishTempFolder(buf, 7, sizeof buf));
+  EXPECT_STREQ(buf, "C:\\Temp\\");
+  char buf2[32] = "C:\\Temp\\";
+  EXPECT_TRUE(finishTempFolder(buf2, 8, sizeof buf2));
+  EXPECT_STREQ(buf2, "C:\\Temp\\");
+  char copy[32];
+  EXPECT_TRUE(joinText(copy, sizeof copy, buf2, kUninstallerFileName));
+  EXPECT_STREQ(copy, "C:\\Temp\\Uninstall.exe");
+
+  char tight[23] = "C:\\Temp\\Folder";  // 14 + 1 + 13 + 1 = 29 > 23
+  EXPECT_FALSE(finishTempFolder(tight, 14, sizeof tight));
+  EXPECT_STREQ(tight, "");
+  char exact[29] = "C:\\Temp\\Folder";  // fits exactly
+  EXPECT_TRUE(finishTempFolder(exact, 14, sizeof exact));
+  EXPECT_FALSE(finishTempFolder(exact, 300, sizeof exact));  // value longer than the buffer
+  EXPECT_FALSE(finishTempFolder(exact, 0, sizeof exact));    // not set
+}
+
+TEST(Helpers, TextsAreCutAndPathsRefused) {
+  char out[16];
+  formatText(out, sizeof out, "Uninstall %s", "Tool");
+  EXPECT_STREQ(out, "Uninstall Tool");
+  formatText(out, sizeof out, "Uninstall %s", "A very long product name");
+  EXPECT_STREQ(out, "Uninstall A ver");
+  formatText(out, sizeof out, "%s and %s", "x");
+  EXPECT_STREQ(out, "x and x");
+
+  char path[8];
+  EXPECT_TRUE(joinText(path, sizeof path, "abc", "defg"));
+  EXPECT_STREQ(path, "abcdefg");
+  EXPECT_FALSE(joinText(path, sizeof path, "abc", "defgh"));
+  EXPECT_STREQ(path, "");
+
+  EXPECT_TRUE(isCopyCommandLine("U"));
+  EXPECT_TRUE(isCopyCommandLine("C:\\PROGRA~1\\TOOLU"));
+  EXPECT_FALSE(isCopyCommandLine("\"C:\\P\\Uninstall.exe\""));
+  EXPECT_FALSE(isCopyCommandLine("u"));
+  EXPECT_FALSE(isCopyCommandLine(""));
+}
+
+}  // namespace
+}  // namespace mw
