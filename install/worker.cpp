@@ -136,10 +136,7 @@ InstallOutcome installWorker(InstallJob& job) {
     dir[w.installDirGiven] = '\\';
     dir[w.installDirGiven + 1] = 0;
   }
-  if (going) {
-    if (job.wizard) w.os.setProgress(0);
-    going = startUninstaller(w) && extractFiles(w);
-  }
+  going = going && startUninstaller(w) && extractFiles(w);
   w.os.release(w.chunkBuffer);
   w.chunkBuffer = nullptr;
   going = going && createShortcuts(w) && writeRegistry(w) && finishUninstaller(w);

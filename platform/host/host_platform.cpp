@@ -278,6 +278,7 @@ void HostPlatform::closeKey(RegKey) {}
 
 int32_t HostPlatform::ask(const char* caption, const char* text, uint32_t style, bool ownedByWizard) {
   questions.push_back({caption, text, style, ownedByWizard});
+  if (responder) return responder(questions.back());
   if (answers.empty()) return AnswerCancel;
   const int32_t answer = answers.front();
   answers.pop_front();

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -51,6 +52,9 @@ class HostPlatform final : public Platform {
     bool ownedByWizard;
   };
   std::vector<Question> questions;
+  // When set, answers every question instead of the queue (and may change the world first,
+  // e.g. remove an obstacle before answering Retry).
+  std::function<int32_t(const Question&)> responder;
   std::vector<std::string> labels;
   std::vector<uint32_t> progress;
   int pauseCalls = 0;

@@ -1,0 +1,631 @@
+// The whole worker, run natively against real folders through the host platform, on
+// installers made here: script bytes written field by field, file chunks and the uninstaller
+// blob compressed with the stored stream writer.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/bytes.h"
+#include "decompress/stored_writer.h"
+#include "install/install.h"
+#include "platform/host/host_platform.h"
+
+namespace mw {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint32_t kHkcu = 0x80000001, kHklm = 0x80000002;
+const std::string kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+Bytes noise(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  Bytes out(n);
+  for (auto& b : out) b = uint8_t("abcdefghij\n0123"[rng() % 15]);
+  return out;
+}
+
+// An uninstaller image with the header fields the worker patches, as the real one ships them.
+Bytes uninstallerImage() {
+  Bytes image(8088);
+  for (size_t i = 0; i < image.size(); ++i) image[i] = uint8_t((i * 7) >> 5);
+  image[0] = 'M';
+  image[1] = 'Z';
+  writeU32(&image[0x3C], 0xB8);
+  std::memcpy(&image[0xB8], "PE\0\0", 4);
+  writeU32(&image[0xC0], 0);
+  writeU32(&image[0x108], 0x6000);
+  writeU32(&image[0x140], 0x4000);
+  writeU32(&image[0x144], 0x1428);
+  std::memcpy(&image[0x228], ".rsrc\0\0\0", 8);
+  writeU32(&image[0x230], 0x1428);
+  writeU32(&image[0x234], 0x4000);
+  writeU32(&image[0x238], 0x1600);
+  writeU32(&image[0x23C], 0x1000);
+  writeU32(&image[0x1130], 0x4F98);
+  writeU32(&image[0x1134], 1);
+  writeU32(&image[0x1150], 0x4FA0);
+  writeU32(&image[0x1154], 1154);
+  return image;
+}
+
+struct TestFile {
+  std::string name;
+  Bytes data;                 // empty: an empty file (dataOffset 0)
+  uint32_t chunkSize = 1 << 20;
+  // Faults the packer puts in.
+  bool wrongChecksum = false;
+  bool truncated = false;     // the first chunk's stream cut short, the checksum made to match
+  bool badFraming = false;    // the first chunk's h larger than any chunk may be
+};
+
+struct Shortcut {
+  char kind;
+  std::string target;
+};
+
+struct Reg {
+  uint32_t root;
+  int8_t type;
+  std::string subkey;
+  std::string name;  // for type >= 0
+  Bytes data;        // 4 bytes for a DWORD, else the string without NUL
+};
+
+class Writer {
+ public:
+  Bytes b;
+  void u8(uint8_t v) { b.push_back(v); }
+  void u16(uint16_t v) { u8(uint8_t(v)); u8(uint8_t(v >> 8)); }
+  void u32(uint32_t v) { u16(uint16_t(v)); u16(uint16_t(v >> 16)); }
+  void str(const std::string& s) { b.insert(b.end(), s.begin(), s.end()); u8(0); }
+  void raw(const Bytes& d) { b.insert(b.end(), d.begin(), d.end()); }
+};
+
+class WorkerTest : public ::testing::Test {
+ protected:
+  std::string product = "Sample Tool";
+  std::vector<TestFile> files;
+  std::string group;
+  std::vector<Shortcut> shortcuts;
+  std::vector<Reg> values;
+  std::string finishText = "All done.";
+  Bytes manifest;
+  Bytes image = uninstallerImage();
+  Bytes trailer;  // bytes appended after the blob (a signature table, for one)
+
+  fs::path root;
+  std::unique_ptr<HostPlatform> os;
+  Bytes arenaBlock;
+  Arena arena{};
+  SetupScript front{};
+  ScriptCursor cursor{};
+  InstallJob job{};
+
+  void SetUp() override {
+    char pattern[] = "/tmp/mw-worker-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root = pattern;
+    os = std::make_unique<HostPlatform>(root);
+    manifest = noise(1154, 99);
+    os->manifestBytes = manifest;
+  }
+  void TearDown() override {
+    os.reset();
+    fs::remove_all(root);
+  }
+
+  // Packs the installer: a stand-in stub, the file chunks, a stand-in stored script, the blob.
+  Bytes pack(Writer& script) {
+    Bytes installer(64, 'S');
+    auto frontFields = [&](Writer& w) {
+      w.u32(0); w.u32(0); w.u32(0);  // no splash, side or banner picture
+      w.u8(0); w.u8(0); w.u8(0);     // minimumOs, dotNetRequired, requireAdmin
+      w.u32(0);                      // headerTextColour
+      w.str("Sample Setup"); w.str(product); w.str("Welcome"); w.str("");
+      w.u8(0); w.str("C:\\Apps"); w.str(""); w.str("");
+    };
+    frontFields(script);
+    for (const TestFile& f : files) {
+      script.str(f.name);
+      if (f.data.empty()) {
+        script.u32(0);
+        continue;
+      }
+      const uint32_t offset = uint32_t(installer.size());
+      uint32_t adler = 1;
+      uint16_t chunks = 0;
+      for (size_t at = 0; at < f.data.size(); at += f.chunkSize, ++chunks) {
+        const size_t n = std::min<size_t>(f.chunkSize, f.data.size() - at);
+        Bytes body = writeStoredStream(f.data.data() + at, n);
+        if (f.truncated && chunks == 0) body.resize(body.size() - 16);
+        uint8_t h[4];
+        writeU32(h, uint32_t(body.size() + 10));
+        if (f.badFraming && chunks == 0) writeU32(h, 1114113);
+        installer.insert(installer.end(), h, h + 4);
+        installer.insert(installer.end(), body.begin(), body.end());
+        adler = adler32(adler, body.data(), uInt(body.size()));
+      }
+      script.u32(offset);
+      script.u16(chunks);
+      script.u32(f.wrongChecksum ? adler + 1 : adler);
+    }
+    script.u8(0);
+    if (group.empty()) {
+      script.u8(0);
+    } else {
+      script.str(group);
+      script.u8(0);
+    }
+    for (const Shortcut& s : shortcuts) {
+      script.u8(uint8_t(s.kind));
+      script.str(s.target);
+    }
+    script.u8(0);
+    for (const Reg& r : values) {
+      script.u32(r.root);
+      script.u8(uint8_t(r.type));
+      script.str(r.subkey);
+      if (r.type >= 0) script.str(r.name);
+      script.raw(r.data);
+      if ((r.type < 0 ? -r.type : r.type) != 4) script.u8(0);
+    }
+    script.u32(0);
+    script.str(finishText);
+    script.u8(0);  // rebootMode
+    script.u8(0);  // runKind
+    // The script as stored is not read by the worker; only its end matters, where the blob is.
+    Bytes stored(40, 'X');
+    installer.insert(installer.end(), stored.begin(), stored.end());
+    job.blobOffset = uint32_t(installer.size());
+    Bytes body = writeStoredStream(image.data(), image.size());
+    EXPECT_LE(body.size(), 4268u);
+    body.resize(4268, 0);
+    uint8_t h[4];
+    writeU32(h, 4278);
+    installer.insert(installer.end(), h, h + 4);
+    installer.insert(installer.end(), body.begin(), body.end());
+    installer.insert(installer.end(), trailer.begin(), trailer.end());
+    return installer;
+  }
+
+  InstallOutcome install(const std::string& dir, bool wizard = false) {
+    Writer script;
+    os->installer = pack(script);
+    const uint32_t length = uint32_t(script.b.size());
+    arenaBlock.assign(length + arenaFixedSize(), 0);
+    layOutArena(arena, arenaBlock.data(), length);
+    std::memcpy(arena.base, script.b.data(), length);
+    EXPECT_TRUE(parseFront(arena.base, length, front));
+    std::memcpy(arena.installDir, dir.c_str(), dir.size() + 1);
+    job.platform = os.get();
+    job.arena = &arena;
+    job.front = &front;
+    job.wizard = wizard;
+    job.cursor = &cursor;
+    const InstallOutcome outcome = installWorker(job);
+    EXPECT_EQ(os->openFiles, 0);
+    EXPECT_EQ(os->liveBlocks, 0);
+    return outcome;
+  }
+
+  Bytes read(const std::string& windowsPath) {
+    std::ifstream in(os->hostPath(windowsPath), std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+  }
+  bool exists(const std::string& windowsPath) { return fs::exists(os->hostPath(windowsPath)); }
+
+  // The log as it must be, built from the test's own description of the installation.
+  Bytes expectedLog(const std::string& dirAsGiven, const std::vector<std::string>& shortcutPaths,
+                    const std::vector<char>& kinds) {
+    Writer log;
+    log.str(product);
+    log.str(dirAsGiven);
+    for (const auto& f : files) log.str(f.name);
+    log.u8(0);
+    log.str(group);
+    for (const auto& s : shortcutPaths) log.str(s);
+    log.u8(0);
+    for (size_t i = 0; i < values.size(); ++i) {
+      log.u8(uint8_t(kinds[i]));
+      log.u32(values[i].root);
+      log.str(values[i].subkey);
+      if (values[i].type < 0) log.u8(0xFF); else log.str(values[i].name);
+    }
+    log.u8('C');
+    log.u32(kHklm);
+    log.str(kUninstallKey + product);
+    log.u8(0);
+    return log.b;
+  }
+
+  // Checks the whole of Uninstall.exe against the log it must carry.
+  void checkUninstaller(const std::string& path, const Bytes& log) {
+    const Bytes file = read(path);
+    const uint32_t t = 8088 + uint32_t(log.size());
+    const uint32_t a = (t / 8 + 1) * 8;
+    const uint32_t f = (a + 1154 + 511) / 512 * 512;
+    ASSERT_EQ(file.size(), f);
+    EXPECT_TRUE(std::equal(log.begin(), log.end(), file.begin() + 8088)) << "log differs";
+    for (uint32_t i = t; i < a; ++i) ASSERT_EQ(file[i], 0) << i;
+    EXPECT_TRUE(std::equal(manifest.begin(), manifest.end(), file.begin() + a));
+    for (uint32_t i = a + 1154; i < f; ++i) ASSERT_EQ(file[i], 0) << i;
+
+    Bytes patched = image;
+    const uint32_t vs = 0x1428 + a - 8097;
+    writeU32(&patched[0xC0], 1000000000);  // 2001-09-09 01:46:40
+    writeU32(&patched[0x1134], uint32_t(log.size()));
+    writeU32(&patched[0x1150], 0x4FA0 + a - 8096);
+    writeU32(&patched[0x230], vs);
+    writeU32(&patched[0x144], vs);
+    writeU32(&patched[0x238], (vs + 511) / 512 * 512);
+    writeU32(&patched[0x108], (vs + 0x4000 + 4095) / 4096 * 4096);
+    for (uint32_t i = 0; i < 8088; ++i) ASSERT_EQ(file[i], patched[i]) << "image byte " << i;
+  }
+
+  std::string regString(uint32_t root, const std::string& key, const std::string& name) {
+    const auto* v = os->value(root, key, name);
+    if (!v) return "<none>";
+    return std::string(v->data.begin(), v->data.end());
+  }
+};
+
+Bytes peProgram() {
+  Bytes exe(256, 0);
+  exe[0] = 'M'; exe[1] = 'Z';
+  writeU32(&exe[60], 0x80);
+  exe[0x80] = 'P'; exe[0x81] = 'E';
+  return exe;
+}
+
+Bytes dosProgram() {
+  Bytes exe(256, 0x90);
+  exe[0] = 'M'; exe[1] = 'Z';
+  writeU32(&exe[60], 0x40);  // "NE"-less: no PE signature there
+  return exe;
+}
+
+TEST_F(WorkerTest, SilentInstallOfEverything) {
+  files = {{"readme.txt", text("Read me first.\r\n")},
+           {"empty.dat", {}},
+           {"bin\\tool.exe", peProgram()},
+           {"bin\\old.exe", dosProgram()},
+           {"lib\\deep\\nested\\data.bin", noise(70000, 1)},
+           {"big.bin", noise(2621440 + 123, 2)},
+           {"setup.COM", text("com")}};
+  group = "Sample Vendor\\Sample Tool";
+  shortcuts = {{'P', "bin\\tool.exe"}, {'D', "bin\\tool.exe"}, {'S', "bin\\old.exe"},
+               {'M', "setup.COM"}, {'Q', "readme.txt"}, {'D', "lib\\deep\\nested\\data.bin"}};
+  fs::create_directories(os->hostPath("C:\\Users\\tester\\AppData\\Microsoft\\Internet Explorer\\Quick Launch"));
+  os->addKey(kHkcu, "Software\\Existing");
+  values = {{kHkcu, 1, "Software\\Sample", "Path", text("<SetupPath>\\bin;<SetupPath>\\lib")},
+            {kHkcu, -1, "Software\\Sample\\Default", "", text("abc")},
+            {kHkcu, 4, "Software\\Existing", "Count", {1, 0, 0, 0}},
+            {kHkcu, -4, "Software\\Sample\\Dword", "", {7, 1, 0, 0}},
+            {kHkcu, 2, "software\\SAMPLE", "Expand", text("%TEMP%\\<setuppath>")}};
+  fs::create_directories(os->hostPath("C:\\Apps\\Tool"));
+  std::ofstream(os->hostPath("C:\\Apps\\Tool\\Uninstall.exe"), std::ios::binary)
+      .write(reinterpret_cast<const char*>(noise(30000, 3).data()), 30000);
+
+  ASSERT_EQ(install("C:\\Apps\\Tool"), InstallDone);
+  EXPECT_TRUE(os->questions.empty());
+  EXPECT_TRUE(os->labels.empty());
+  EXPECT_TRUE(os->progress.empty());
+  EXPECT_EQ(os->pauseCalls, 0);
+
+  for (const auto& f : files) EXPECT_EQ(read("C:\\Apps\\Tool\\" + f.name), f.data) << f.name;
+  EXPECT_TRUE(fs::is_regular_file(os->hostPath("C:\\Apps\\Tool\\empty.dat")));
+
+  const std::string programs = "C:\\Users\\tester\\Start Menu\\Programs";
+  const std::vector<std::string> links = {
+      programs + "\\Sample Vendor\\Sample Tool\\tool.lnk",
+      "C:\\Users\\tester\\Desktop\\tool.lnk",
+      programs + "\\Startup\\old.pif",
+      "C:\\Users\\tester\\Start Menu\\setup.pif",
+      "C:\\Users\\tester\\AppData\\Microsoft\\Internet Explorer\\Quick Launch\\readme.lnk",
+      "C:\\Users\\tester\\Desktop\\data.lnk"};
+  for (const auto& l : links) EXPECT_TRUE(exists(l)) << l;
+  const Bytes link = read(links[0]);
+  EXPECT_EQ(std::string(link.begin(), link.end()),
+            "C:\\Apps\\Tool\\bin\\tool.exe\nC:\\Apps\\Tool\\bin\n");
+
+  EXPECT_EQ(regString(kHkcu, "Software\\Sample", "Path"), "C:\\Apps\\Tool\\bin;C:\\Apps\\Tool\\lib");
+  EXPECT_EQ(os->value(kHkcu, "Software\\Sample", "Path")->type, 1u);
+  EXPECT_EQ(regString(kHkcu, "Software\\Sample", "Expand"), "%TEMP%\\<setuppath>");
+  EXPECT_EQ(os->value(kHkcu, "Software\\Sample", "Expand")->type, 2u);
+  EXPECT_EQ(regString(kHkcu, "Software\\Sample\\Default", ""), "abc");
+  EXPECT_EQ(os->value(kHkcu, "Software\\Existing", "Count")->data, (Bytes{1, 0, 0, 0}));
+  EXPECT_EQ(os->value(kHkcu, "Software\\Existing", "Count")->type, 4u);
+  EXPECT_EQ(os->value(kHkcu, "Software\\Sample\\Dword", "")->data, (Bytes{7, 1, 0, 0}));
+  EXPECT_EQ(regString(kHklm, kUninstallKey + product, "DisplayName"), product);
+  EXPECT_EQ(regString(kHklm, kUninstallKey + product, "UninstallString"),
+            "C:\\Apps\\Tool\\Uninstall.exe");
+
+  // The first key is new, the fifth names it again in other letters and finds it.
+  checkUninstaller("C:\\Apps\\Tool\\Uninstall.exe",
+                   expectedLog("C:\\Apps\\Tool", links, {'C', 'C', 'O', 'C', 'O'}));
+
+  ASSERT_NE(job.finishText, nullptr);
+  EXPECT_STREQ(job.finishText, "All done.");
+  PostInstall post{};
+  EXPECT_EQ(readPostInstall(cursor, post), ReadItem);
+  EXPECT_EQ(cursor.position, cursor.length);
+}
+
+TEST_F(WorkerTest, WizardSeesLabelsProgressAndPausePoints) {
+  files = {{"a.bin", noise(5000, 4), 2048},  // three chunks
+           {"b.txt", text("b")},
+           {"c.txt", {}}};
+  const std::string longDir = "C:\\Program Files\\Sample Vendor Group\\Sample Product Suite\\";
+  files.push_back({"runtime\\lib\\security\\policy\\unlimited\\local_policy.jar", text("jar")});
+  ASSERT_EQ(install(longDir, true), InstallDone);
+  EXPECT_EQ(os->progress, (std::vector<uint32_t>{16, 33, 50, 66, 83, 100}));
+  ASSERT_EQ(os->labels.size(), 4u);
+  EXPECT_EQ(os->labels[0], longDir + "a.bin");
+  EXPECT_EQ(os->labels[3], "C:\\ ...\\runtime\\lib\\security\\policy\\unlimited\\local_policy.jar");
+  // Before each file and each chunk.
+  EXPECT_EQ(os->pauseCalls, 4 + 3 + 1 + 1);
+  EXPECT_EQ(read(longDir + "a.bin"), files[0].data);
+}
+
+TEST_F(WorkerTest, QuitAtAPausePointStopsWhereItStands) {
+  files = {{"a.txt", text("a")}, {"b.txt", text("b")}};
+  os->quitAtPause = 3;  // before a's chunk, then before b
+  EXPECT_EQ(install("C:\\Apps", true), InstallQuit);
+  EXPECT_TRUE(exists("C:\\Apps\\a.txt"));
+  EXPECT_FALSE(exists("C:\\Apps\\b.txt"));
+  EXPECT_EQ(job.finishText, nullptr);
+}
+
+TEST_F(WorkerTest, DestinationLevelsAndItsQuestion) {
+  files = {{"x.txt", text("x")}};
+  values = {{kHkcu, 1, "Software\\S", "Home", text("<SetupPath>")}};
+  // A file where a level should be: the folder cannot be made current.
+  fs::create_directories(os->hostPath("C:\\Data"));
+  std::ofstream(os->hostPath("C:\\Data\\Deep")) << "in the way";
+  int asked = 0;
+  os->responder = [&](const HostPlatform::Question& q) {
+    ++asked;
+    EXPECT_EQ(q.caption, "Error");
+    EXPECT_EQ(q.text, "Unable to create the directory:\r\nC:\\Data\\Deep\\Tool");
+    EXPECT_EQ(q.style, 21u);
+    EXPECT_FALSE(q.ownedByWizard);
+    if (asked == 2) fs::remove(os->hostPath("C:\\Data\\Deep"));
+    if (asked == 3) {
+      // The levels below are not tried again on Retry, only the folder itself.
+      fs::create_directories(os->hostPath("C:\\Data\\Deep"));
+    }
+    return int32_t(AnswerRetry);
+  };
+  ASSERT_EQ(install("C:\\Data\\Deep\\Tool"), InstallDone);
+  EXPECT_EQ(asked, 3);
+  EXPECT_EQ(read("C:\\Data\\Deep\\Tool\\x.txt"), text("x"));
+  // The log keeps the folder as given; everything after sees the final backslash.
+  EXPECT_EQ(regString(kHkcu, "Software\\S", "Home"), "C:\\Data\\Deep\\Tool");
+  EXPECT_EQ(regString(kHklm, kUninstallKey + product, "UninstallString"),
+            "C:\\Data\\Deep\\Tool\\Uninstall.exe");
+  checkUninstaller("C:\\Data\\Deep\\Tool\\Uninstall.exe", expectedLog("C:\\Data\\Deep\\Tool", {}, {'C'}));
+
+  // Cancel ends it with nothing made.
+  TearDown();
+  SetUp();
+  files = {{"x.txt", text("x")}};
+  values.clear();
+  std::ofstream(os->hostPath("C:\\Blocked")) << "file";
+  os->answers = {AnswerCancel};
+  EXPECT_EQ(install("C:\\Blocked\\Tool\\"), InstallStopped);
+  EXPECT_EQ(os->questions.size(), 1u);
+  EXPECT_EQ(os->keyCount(), 0u);
+}
+
+TEST_F(WorkerTest, FileThatCannotBeCreated) {
+  files = {{"a\\b\\c.txt", text("abc")}, {"keep.txt", text("k")}, {"last.txt", text("l")}};
+  // A folder where the file should be: both attempts fail, then the user decides.
+  fs::create_directories(os->hostPath("C:\\Apps\\a\\b\\c.txt"));
+  int asked = 0;
+  os->responder = [&](const HostPlatform::Question& q) {
+    ++asked;
+    EXPECT_EQ(q.text, "Error creatig file:\r\nC:\\Apps\\a\\b\\c.txt");
+    EXPECT_EQ(q.style, 18u);
+    EXPECT_TRUE(q.ownedByWizard);
+    if (asked == 1) return int32_t(AnswerRetry);  // still in the way: asked again
+    fs::remove(os->hostPath("C:\\Apps\\a\\b\\c.txt"));
+    return int32_t(AnswerRetry);
+  };
+  ASSERT_EQ(install("C:\\Apps\\", true), InstallDone);
+  EXPECT_EQ(asked, 2);
+  EXPECT_EQ(read("C:\\Apps\\a\\b\\c.txt"), text("abc"));
+}
+
+TEST_F(WorkerTest, IgnoreAndAbortOnACreateFailure) {
+  files = {{"blocked.txt", noise(3000, 5), 1000}, {"next.txt", text("n")}};
+  fs::create_directories(os->hostPath("C:\\Apps\\blocked.txt"));
+  os->answers = {AnswerIgnore};
+  ASSERT_EQ(install("C:\\Apps", true), InstallIncomplete);
+  EXPECT_EQ(os->questions.size(), 1u);
+  EXPECT_TRUE(fs::is_directory(os->hostPath("C:\\Apps\\blocked.txt")));
+  EXPECT_EQ(read("C:\\Apps\\next.txt"), text("n"));
+  // Its chunks still count: the bar reaches 100.
+  EXPECT_EQ(os->progress, (std::vector<uint32_t>{25, 50, 75, 100}));
+  // Skipped files are logged all the same.
+  checkUninstaller("C:\\Apps\\Uninstall.exe", expectedLog("C:\\Apps", {}, {}));
+
+  TearDown();
+  SetUp();
+  files = {{"blocked.txt", text("b")}, {"next.txt", text("n")}};
+  fs::create_directories(os->hostPath("C:\\Apps\\blocked.txt"));
+  os->answers = {AnswerAbort};
+  EXPECT_EQ(install("C:\\Apps"), InstallStopped);
+  EXPECT_FALSE(exists("C:\\Apps\\next.txt"));
+  EXPECT_EQ(os->keyCount(), 0u);
+  EXPECT_EQ(job.finishText, nullptr);
+}
+
+TEST_F(WorkerTest, IntegrityQuestion) {
+  files = {{"bad.bin", noise(4000, 6), 1500}, {"good.txt", text("g")}};
+  files[0].wrongChecksum = true;
+  os->answers = {AnswerYes};
+  ASSERT_EQ(install("C:\\Apps"), InstallIncomplete);
+  ASSERT_EQ(os->questions.size(), 1u);
+  EXPECT_EQ(os->questions[0].text,
+            "C:\\Apps\\bad.bin\r\n\r\nFile integrity check has failed. Do you want to continue?");
+  EXPECT_EQ(os->questions[0].style, 52u);
+  EXPECT_EQ(read("C:\\Apps\\bad.bin"), files[0].data);  // left as written
+  EXPECT_EQ(read("C:\\Apps\\good.txt"), text("g"));
+
+  TearDown();
+  SetUp();
+  files = {{"bad.bin", noise(4000, 6)}, {"good.txt", text("g")}};
+  files[0].wrongChecksum = true;
+  os->answers = {AnswerNo};
+  EXPECT_EQ(install("C:\\Apps"), InstallStopped);
+  EXPECT_FALSE(exists("C:\\Apps\\good.txt"));
+}
+
+TEST_F(WorkerTest, DamagedChunksAskTheIntegrityQuestion) {
+  // The checksum matches the damaged bytes, so only the decoder can notice.
+  files = {{"truncated.bin", noise(50000, 7)}, {"unframed.bin", noise(3000, 8), 1000},
+           {"fine.txt", text("f")}};
+  files[0].truncated = true;
+  files[1].badFraming = true;
+  os->answers = {AnswerYes, AnswerYes};
+  ASSERT_EQ(install("C:\\Apps", true), InstallIncomplete);
+  ASSERT_EQ(os->questions.size(), 2u);
+  EXPECT_NE(os->questions[0].text.find("truncated.bin\r\n\r\nFile integrity"), std::string::npos);
+  EXPECT_NE(os->questions[1].text.find("unframed.bin\r\n\r\nFile integrity"), std::string::npos);
+  EXPECT_EQ(read("C:\\Apps\\unframed.bin").size(), 0u);
+  EXPECT_EQ(read("C:\\Apps\\fine.txt"), text("f"));
+  EXPECT_EQ(os->progress.back(), 100u);
+}
+
+TEST_F(WorkerTest, WriteFailureAsksAndRetryCompletesTheFile) {
+  files = {{"big.bin", noise(300000, 9), 100000}, {"after.txt", text("after")}};
+  os->diskSpace = 8088 + 200 + 150000;  // fills during the second chunk
+  int asked = 0;
+  os->responder = [&](const HostPlatform::Question& q) {
+    ++asked;
+    EXPECT_EQ(q.text, "Error writing file:\r\nC:\\Apps\\big.bin");
+    EXPECT_EQ(q.style, 18u);
+    os->diskSpace.reset();  // space made
+    return int32_t(AnswerRetry);
+  };
+  ASSERT_EQ(install("C:\\Apps"), InstallDone);
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(read("C:\\Apps\\big.bin"), files[0].data);
+  checkUninstaller("C:\\Apps\\Uninstall.exe", expectedLog("C:\\Apps", {}, {}));
+}
+
+TEST_F(WorkerTest, WriteFailureIgnoredOrAborted) {
+  files = {{"big.bin", noise(300000, 9), 100000}, {"after.txt", text("after")}};
+  os->diskSpace = 8088 + 200 + 150000;
+  os->responder = [&](const HostPlatform::Question& q) {
+    if (q.text.find("big.bin") != std::string::npos) {
+      os->diskSpace.reset();
+      return int32_t(AnswerIgnore);
+    }
+    return int32_t(AnswerAbort);
+  };
+  // Silent: the lost data must not read as success.
+  ASSERT_EQ(install("C:\\Apps"), InstallIncomplete);
+  EXPECT_EQ(os->questions.size(), 1u);
+  EXPECT_LT(read("C:\\Apps\\big.bin").size(), files[0].data.size());
+  EXPECT_EQ(read("C:\\Apps\\after.txt"), text("after"));
+
+  TearDown();
+  SetUp();
+  files = {{"big.bin", noise(300000, 9), 100000}, {"after.txt", text("after")}};
+  os->diskSpace = 8088 + 200 + 150000;
+  os->answers = {AnswerAbort};
+  EXPECT_EQ(install("C:\\Apps"), InstallStopped);
+  EXPECT_FALSE(exists("C:\\Apps\\after.txt"));
+
+  // A full disk while the uninstaller itself is written is asked about too.
+  TearDown();
+  SetUp();
+  files = {{"a.txt", text("a")}};
+  os->diskSpace = 100;
+  os->answers = {AnswerAbort};
+  EXPECT_EQ(install("C:\\Apps"), InstallStopped);
+  ASSERT_EQ(os->questions.size(), 1u);
+  EXPECT_EQ(os->questions[0].text, "Error writing file:\r\nC:\\Apps\\Uninstall.exe");
+}
+
+TEST_F(WorkerTest, NamesOutsideTheFolderAreRefusedBeforeAnythingIsMade) {
+  const std::vector<std::string> badNames = {"..\\evil.txt", "C:\\evil.txt", "\\evil.txt",
+                                             "a\\..\\..\\evil.txt", "a/../../evil.txt", "d:x"};
+  for (const auto& bad : badNames) {
+    TearDown();
+    SetUp();
+    files = {{"fine.txt", text("f")}, {bad, text("evil")}};
+    EXPECT_EQ(install("C:\\Apps\\Tool"), InstallCorrupt) << bad;
+    ASSERT_EQ(os->questions.size(), 1u);
+    EXPECT_EQ(os->questions[0].text, "Installer corrupted or incomplete.");
+    EXPECT_EQ(os->questions[0].style, 16u);
+    EXPECT_FALSE(exists("C:\\Apps")) << bad;
+  }
+  TearDown();
+  SetUp();
+  files = {{"fine.txt", text("f")}};
+  shortcuts = {{'D', "..\\..\\Windows\\notepad.exe"}};
+  EXPECT_EQ(install("C:\\Apps"), InstallCorrupt);
+  TearDown();
+  SetUp();
+  files = {{"fine.txt", text("f")}};
+  group = "..\\..\\Startup";
+  EXPECT_EQ(install("C:\\Apps"), InstallCorrupt);
+  EXPECT_FALSE(exists("C:\\Apps"));
+}
+
+TEST_F(WorkerTest, BlobIsReadWhereTheLocatorSaysNotAtTheEnd) {
+  files = {{"a.txt", text("a")}};
+  trailer = noise(3000, 10);  // e.g. a certificate table appended by a signing tool
+  ASSERT_EQ(install("C:\\Apps"), InstallDone);
+  checkUninstaller("C:\\Apps\\Uninstall.exe", expectedLog("C:\\Apps", {}, {}));
+}
+
+TEST_F(WorkerTest, RegistryKeysThatCannotBeOpenedAndShellFoldersThatCannotBeFound) {
+  files = {{"tool.exe", peProgram()}};
+  values = {{kHkcu, 1, "Software\\Denied", "V", text("x")},
+            {kHkcu, 1, "Software\\Fine", "V", text("y")}};
+  os->deniedKeys = {"80000001\\software\\denied"};
+  shortcuts = {{'D', "tool.exe"}, {'S', "tool.exe"}};
+  os->shellFolders[FolderDesktop] = "";
+  ASSERT_EQ(install("C:\\Apps"), InstallDone);
+  EXPECT_EQ(os->key(kHkcu, "Software\\Denied"), nullptr);
+  EXPECT_EQ(regString(kHkcu, "Software\\Fine", "V"), "y");
+  // The unknown desktop gets no shortcut and no log entry; the denied key is logged as made.
+  checkUninstaller("C:\\Apps\\Uninstall.exe",
+                   expectedLog("C:\\Apps", {"C:\\Users\\tester\\Start Menu\\Programs\\Startup\\tool.lnk"},
+                               {'C', 'C'}));
+}
+
+TEST_F(WorkerTest, NoMemoryAndAPathTooLongForTheSystem) {
+  files = {{"a.txt", text("a")}};
+  os->failAllocation = true;
+  EXPECT_EQ(install("C:\\Apps"), InstallNoMemory);
+  EXPECT_FALSE(exists("C:\\Apps"));
+
+  TearDown();
+  SetUp();
+  const std::string longName = std::string(200, 'n') + "\\" + std::string(900, 'm');
+  files = {{longName, text("x")}, {"b.txt", text("b")}};
+  os->answers = {AnswerIgnore};
+  ASSERT_EQ(install("C:\\Apps"), InstallIncomplete);
+  ASSERT_EQ(os->questions.size(), 1u);
+  EXPECT_EQ(os->questions[0].text.size(), 1023u);  // cut to the message buffer, not beyond
+  EXPECT_EQ(os->questions[0].text.substr(1020), "...");
+  EXPECT_EQ(read("C:\\Apps\\b.txt"), text("b"));
+}
+
+}  // namespace
+}  // namespace mw
