@@ -35,6 +35,9 @@ enum InstallOutcome : uint8_t {
   InstallCorrupt = 4,
   // The chunk buffer could not be allocated: nothing was created.
   InstallNoMemory = 5,
+  // installDir fills its whole region and has no room for the final backslash: refused before
+  // anything was created.
+  InstallBadDestination = 6,
 };
 
 // What the worker is given, and the two things it hands back.

@@ -122,7 +122,7 @@ InstallOutcome installWorker(InstallJob& job) {
   const bool needsBackslash = w.installDirGiven == 0 || dir[w.installDirGiven - 1] != '\\';
   if (needsBackslash && w.installDirGiven + 1 >= kInstallDirSize) {
     w.ask(kTextCreateFolder, dir, "", StyleOkStop);
-    return InstallStopped;
+    return InstallBadDestination;
   }
 
   w.chunkBuffer = static_cast<uint8_t*>(w.os.allocateZeroed(kChunkBufferSize));
