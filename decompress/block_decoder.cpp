@@ -75,6 +75,29 @@ void buildFastTable(DecoderState* s, int32_t t, int32_t alphaSize) {
 
 }  // namespace
 
+uint8_t moveToFrontFar(uint8_t* mtfa, int32_t* mtfbase, uint32_t nn) {
+  int32_t lno = int32_t(nn >> 4);
+  int32_t pp = mtfbase[lno] + int32_t(nn & 15);
+  const uint8_t uc = mtfa[pp];
+  for (; pp > mtfbase[lno]; --pp) mtfa[pp] = mtfa[pp - 1];
+  ++mtfbase[lno];
+  for (; lno > 0; --lno) {
+    --mtfbase[lno];
+    mtfa[mtfbase[lno]] = mtfa[mtfbase[lno - 1] + 15];
+  }
+  --mtfbase[0];
+  mtfa[mtfbase[0]] = uc;
+  if (mtfbase[0] == 0) {
+    // Block 0 reached the bottom of the array: pack the list back to the top.
+    int32_t kk = 4095;
+    for (int32_t block = 15; block >= 0; --block) {
+      for (int32_t entry = 15; entry >= 0; --entry) mtfa[kk--] = mtfa[mtfbase[block] + entry];
+      mtfbase[block] = kk + 1;
+    }
+  }
+  return uc;
+}
+
 void makeMaps(DecoderState* s) {
   s->nInUse = 0;
   for (int32_t v = 0; v < 256; ++v)
@@ -154,12 +177,13 @@ int32_t finishBlock(DecoderState* s) {
     tt[cftab[u]++] |= k << 8;
   }
 
-  s->tPos = tt[s->origPtr] >> 8;
+  const uint32_t cycle = collectCycle(s, nblock, uint32_t(s->origPtr));
+  if (cycle == 0) return DecodeDataError;
+  s->cycleLength = cycle;
   s->rNToGo = 0;
   s->rTPos = 0;
-  s->tPos = tt[s->tPos];
-  uint32_t first = s->tPos & 0xFFu;
-  s->tPos >>= 8;
+  uint32_t first = tt[0] & 0xFFu;
+  s->tPos = cycle == 1 ? 0 : 1;
   s->nblockUsed = 1;
   if (s->blockRandomised) first ^= randomMask(s->rNToGo, s->rTPos);
   s->k0 = int32_t(first);

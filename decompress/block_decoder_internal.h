@@ -2,6 +2,7 @@
 // stage. Not part of the decoder's interface.
 #pragma once
 
+#include "core/bytes.h"
 #include "decompress/decoder_state.h"
 
 namespace mw {
@@ -36,36 +37,33 @@ inline void addRunDigit(SavedLocals& v, int32_t digit) {
   if (v.N < (1 << 20)) v.N <<= 1;
 }
 
-// Move-to-front decode of list index nn on the two-level list: an index below 16 is served
-// inside block 0; a larger one moves one entry per block boundary.
+// Move-to-front decode of a list index of 16 or more: taken from its block of 16, with one
+// entry moved across each block boundary below it.
+uint8_t moveToFrontFar(uint8_t* mtfa, int32_t* mtfbase, uint32_t nn);
+
+// Move-to-front decode of list index nn on the two-level list. Indices below 16 (by far the
+// most common) stay inside block 0, whose 16 entries are shifted as two 64-bit words.
 inline uint8_t moveToFront(uint8_t* mtfa, int32_t* mtfbase, uint32_t nn) {
-  uint8_t uc;
-  if (nn < 16) {
-    const int32_t pp = mtfbase[0];
-    uc = mtfa[pp + nn];
-    for (uint32_t k = nn; k > 0; --k) mtfa[pp + k] = mtfa[pp + k - 1];
-    mtfa[pp] = uc;
+  if (nn >= 16) return moveToFrontFar(mtfa, mtfbase, nn);
+  uint8_t* const front = mtfa + mtfbase[0];
+  uint64_t lo, hi;
+  copyBytes(&lo, front, 8);
+  copyBytes(&hi, front + 8, 8);
+  // Entries 0..nn-1 move up by one and entry nn becomes entry 0; the rest stay.
+  if (nn < 8) {
+    const uint8_t uc = uint8_t(lo >> (8 * nn));
+    const uint64_t keep = nn == 7 ? 0 : ~uint64_t(0) << (8 * (nn + 1));
+    lo = (((lo << 8) | uc) & ~keep) | (lo & keep);
+    copyBytes(front, &lo, 8);
     return uc;
   }
-  int32_t lno = int32_t(nn >> 4);
-  int32_t pp = mtfbase[lno] + int32_t(nn & 15);
-  uc = mtfa[pp];
-  for (; pp > mtfbase[lno]; --pp) mtfa[pp] = mtfa[pp - 1];
-  ++mtfbase[lno];
-  for (; lno > 0; --lno) {
-    --mtfbase[lno];
-    mtfa[mtfbase[lno]] = mtfa[mtfbase[lno - 1] + 15];
-  }
-  --mtfbase[0];
-  mtfa[mtfbase[0]] = uc;
-  if (mtfbase[0] == 0) {
-    // Block 0 reached the bottom of the array: pack the list back to the top.
-    int32_t kk = 4095;
-    for (int32_t block = 15; block >= 0; --block) {
-      for (int32_t entry = 15; entry >= 0; --entry) mtfa[kk--] = mtfa[mtfbase[block] + entry];
-      mtfbase[block] = kk + 1;
-    }
-  }
+  const uint32_t h = nn - 8;
+  const uint8_t uc = uint8_t(hi >> (8 * h));
+  const uint64_t keep = h == 7 ? 0 : ~uint64_t(0) << (8 * (h + 1));
+  hi = (((hi << 8) | (lo >> 56)) & ~keep) | (hi & keep);
+  lo = (lo << 8) | uc;
+  copyBytes(front, &lo, 8);
+  copyBytes(front + 8, &hi, 8);
   return uc;
 }
 

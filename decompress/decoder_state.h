@@ -85,6 +85,9 @@ constexpr uint32_t kTableEntries = 900000;
 constexpr int32_t kFastBits = 10;
 constexpr int32_t kFastEntries = 1 << kFastBits;
 
+// The inverse transform follows the block's links in up to this many segments at once.
+constexpr uint32_t kSegmentNumbers = 256;
+
 // The block decoder's locals, stored on every return and loaded on every entry, so that a
 // decode cut short by missing input resumes in the middle of a table or a symbol.
 struct SavedLocals {
@@ -134,14 +137,19 @@ struct DecoderState {
   int32_t verbosity;       // stored, never used
 
   int32_t origPtr;         // primary index: the row of the sorted rotations holding the block
-  uint32_t tPos;           // current position of the inverse-transform walk
+  uint32_t tPos;           // position of the walk's next symbol in tt (see tt below)
   int32_t k0;              // next symbol of the walk, not yet written
 
   int32_t unzftab[256];    // occurrences of each byte value in the block
   int32_t nblockUsed;      // symbols taken from the walk so far
   int32_t cftab[257];      // cumulative counts: where each byte value's links start
 
-  uint32_t* tt;            // 900,000 entries: symbol in the low 8 bits, link in the high 24
+  // 900,000 entries. While a block is decoded, entry i holds its i-th symbol in the low 8 bits.
+  // At the end of the block the inverse transform's links are built in the upper bits and
+  // followed (inverse_transform.cpp); from then on, while the block is written, entry k holds
+  // in its low 8 bits the k-th symbol of the walk, so the output stage reads them in order.
+  uint32_t* tt;
+  uint32_t cycleLength;    // symbols in the walk's cycle: nblock unless the block is damaged
 
   // The block check register starts at all ones and is shifted left by 8 bits for every byte
   // written (cleared per byte in a randomised block), so after four bytes it is zero; the
@@ -180,6 +188,12 @@ struct DecoderState {
   int32_t minLens[kMaxGroups];                     // shortest code length of each table
 
   SavedLocals save;
+
+  // Scratch of the inverse transform: for each segment of the walk, the segment that follows
+  // it, its length and its first output position (-1 when it is off the walk's cycle).
+  uint8_t segmentNext[kSegmentNumbers];
+  uint32_t segmentLength[kSegmentNumbers];
+  int32_t segmentStart[kSegmentNumbers];
 };
 
 #if UINTPTR_MAX == 0xFFFFFFFFu
@@ -193,6 +207,11 @@ int32_t decodeBlock(DecoderState* s);
 void makeMaps(DecoderState* s);
 void createDecodeTables(int32_t* limit, int32_t* base, int32_t* perm, const uint8_t* length,
                         int32_t minLen, int32_t maxLen, int32_t alphaSize);
+
+// Inverse transform (inverse_transform.cpp): with the links built in tt, writes the symbols of
+// the walk from origPtr to the low bytes of tt in walk order and returns how many there are
+// before the walk repeats (0 if the links are inconsistent).
+uint32_t collectCycle(DecoderState* s, uint32_t nblock, uint32_t origPtr);
 
 // Output stage (output_stage.cpp): writes the decoded block until output room or the block
 // runs out. Returns false when the walk ran past the block's end (corrupt data).

@@ -26,12 +26,13 @@ bool writeRuns(DecoderState* s) {
   int32_t tablePos = s->rTPos;
   bool intact = true;
 
-  // Every link stored in tt is below the block's symbol count and tPos starts below it, so
-  // the walk cannot leave the block (see the count check at the end of a block).
+  // The walk's symbols lie in walk order in the low bytes of tt; a damaged block's walk
+  // repeats its cycle, as following the links would.
+  const uint8_t* const walk = reinterpret_cast<const uint8_t*>(tt);
+  const uint32_t cycle = s->cycleLength;
   auto take = [&]() -> uint32_t {
-    tPos = tt[tPos];
-    uint32_t sym = tPos & 0xFFu;
-    tPos >>= 8;
+    uint32_t sym = walk[4 * tPos];
+    if (++tPos == cycle) tPos = 0;
     ++used;
     if (kRandomised) sym ^= randomMask(toGo, tablePos);
     return sym;

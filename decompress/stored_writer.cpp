@@ -11,6 +11,7 @@
 #include <array>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace mw {
 namespace {
@@ -184,15 +185,21 @@ std::vector<uint8_t> writeStoredStream(const uint8_t* data, size_t size, int blo
                                     unsigned(size), blockSize100k, 0, 0);
   if (rc != BZ_OK) throw std::runtime_error("writeStoredStream: libbz2 failed with " + std::to_string(rc));
   stream.resize(capacity);
+  return storeBzip2Stream(std::move(stream));
+}
 
+std::vector<uint8_t> storeBzip2Stream(std::vector<uint8_t> stream) {
   BitCursor in(stream);
   if (in.bits(24) != 0x425A68u) malformed("stream header");
   in.skip(8);
+  bool anyBlock = false;
   uint32_t combined = 0;
   for (;;) {
     uint64_t magic = uint64_t(in.bits(24)) << 24;
     magic |= in.bits(24);
     if (magic == kEndMagic) {
+      if (!anyBlock)
+        throw std::invalid_argument("storeBzip2Stream: a stream without blocks (empty input) cannot be stored");
       // The walk must land exactly on the last field: 32 bits of check, then only padding.
       if (stream.size() * 8 < in.position() + 32 || stream.size() * 8 - in.position() - 32 >= 8)
         malformed("end of stream misplaced");
@@ -200,6 +207,7 @@ std::vector<uint8_t> writeStoredStream(const uint8_t* data, size_t size, int blo
       break;
     }
     if (magic != kBlockMagic) malformed("block magic");
+    anyBlock = true;
     const size_t checkPos = in.position();
     in.skip(32);
     const bool randomised = in.bit() != 0;

@@ -29,4 +29,10 @@ namespace mw {
 // 1..9; std::runtime_error if libbz2 fails or its output cannot be parsed.
 std::vector<uint8_t> writeStoredStream(const uint8_t* data, size_t size, int blockSize100k = 9);
 
+// The same for a complete single bzip2 stream made elsewhere (e.g. by a benchmark that also
+// needs the unmodified stream): rewrites its checks and drops its first ten bytes.
+// Throws std::invalid_argument for a stream without blocks, std::runtime_error when the
+// stream cannot be parsed.
+std::vector<uint8_t> storeBzip2Stream(std::vector<uint8_t> stream);
+
 }  // namespace mw

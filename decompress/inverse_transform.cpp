@@ -1,0 +1,133 @@
+// Turns a decoded block into its symbols in output order.
+//
+// After the link pass, entry j of tt holds in bits 8..27 the row that follows row j, and the
+// block's symbols in output order are the first-column bytes of the rows met when following
+// those links from the primary index. Following one chain of 900,000 links costs a full
+// memory latency per step (the table is far larger than the caches), so the chain is cut into
+// segments that many walkers follow at once: each walker starts at a seed row, marks every
+// row it passes with its segment number and its offset in the segment, and stops at the next
+// seed row. Chaining the segments from the primary index's one gives each segment its place in
+// the output; one sequential pass then writes every row's first-column byte (known from the
+// row's bucket, since rows are sorted by that byte) to the low byte of the entry at that row's
+// output position. The pass reads only the marks in the upper bits and writes only low
+// bytes, so it can work in place.
+//
+// The result is the exact sequence the direct walk would produce, also for a damaged block
+// whose links form several cycles: only the cycle through the primary index is collected, and
+// the output stage repeats it as the direct walk would.
+#include "decompress/block_decoder_internal.h"
+
+namespace mw {
+namespace {
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "symbols are written to the low byte of each entry");
+
+constexpr uint32_t kVisited = 0x80000000u;
+constexpr uint32_t kSegmentShift = 23;           // bits 23..30: segment number
+constexpr uint32_t kOffsetMask = 0x7FFFu;        // bits 8..22: offset inside the segment
+constexpr uint32_t kMaxSegmentLength = kOffsetMask + 1;
+constexpr uint32_t kLinkMask = 0xFFFFFu;         // bits 8..27 of an unvisited entry
+constexpr uint32_t kSeeds = 192;
+constexpr int kWalkers = 12;
+// Seeds, plus the splits of segments that reach kMaxSegmentLength, never exceed 255.
+static_assert(kSeeds + kTableEntries / kMaxSegmentLength + 1 <= kSegmentNumbers, "segment numbers");
+
+struct Walker {
+  uint32_t row;     // next row to visit
+  uint32_t segment;
+  uint32_t offset;  // offset of `row` in the segment
+};
+
+}  // namespace
+
+uint32_t collectCycle(DecoderState* s, uint32_t nblock, uint32_t origPtr) {
+  uint32_t* const tt = s->tt;
+  uint8_t* const next = s->segmentNext;
+  uint32_t* const length = s->segmentLength;
+  int32_t* const start = s->segmentStart;
+
+  uint32_t segments = 0;
+  uint32_t seed = 0;
+  // Marks `row` as the start of a new segment and points the walker at the row after it.
+  // False when another walker has been there already.
+  auto startAt = [&](uint32_t row, Walker& w) -> bool {
+    const uint32_t v = tt[row];
+    if (v & kVisited) return false;
+    tt[row] = (v & 0xFFu) | (segments << kSegmentShift) | kVisited;
+    w.row = (v >> 8) & kLinkMask;
+    w.segment = segments++;
+    w.offset = 1;
+    return true;
+  };
+  // The seeds are the primary index and rows spread evenly over the block.
+  auto nextSeed = [&](Walker& w) -> bool {
+    while (seed < kSeeds) {
+      const uint32_t row = seed == 0 ? origPtr : uint32_t(uint64_t(seed) * nblock / kSeeds);
+      ++seed;
+      if (startAt(row, w)) return true;
+    }
+    return false;
+  };
+
+  Walker walkers[kWalkers];
+  int active = 0;
+  while (active < kWalkers && nextSeed(walkers[active])) ++active;
+
+  // The walkers advance in turn; their loads do not depend on each other, so the processor
+  // keeps many of them in flight at once.
+  while (active > 0) {
+    for (int k = 0; k < active;) {
+      Walker& w = walkers[k];
+      const uint32_t v = tt[w.row];
+      if (v & kVisited) {
+        // Reached a segment's first row: this segment ends here.
+        next[w.segment] = uint8_t((v >> kSegmentShift) & 0xFFu);
+        length[w.segment] = w.offset;
+        if (!nextSeed(w)) {
+          walkers[k] = walkers[--active];
+          continue;
+        }
+        ++k;
+        continue;
+      }
+      if (w.offset == kMaxSegmentLength) {
+        next[w.segment] = uint8_t(segments);
+        length[w.segment] = w.offset;
+        w.segment = segments++;
+        w.offset = 0;
+      }
+      tt[w.row] = (v & 0xFFu) | (w.offset << 8) | (w.segment << kSegmentShift) | kVisited;
+      w.row = (v >> 8) & kLinkMask;
+      ++w.offset;
+      ++k;
+    }
+  }
+
+  // Place the segments of the primary index's cycle one after the other.
+  for (uint32_t k = 0; k < segments; ++k) start[k] = -1;
+  uint32_t cycle = 0;
+  uint32_t seg = 0;
+  for (uint32_t k = 0; k < segments; ++k) {
+    start[seg] = int32_t(cycle);
+    cycle += length[seg];
+    seg = next[seg];
+    if (seg == 0) break;
+  }
+  if (seg != 0 || cycle == 0 || cycle > nblock) return 0;  // cannot happen with links of one block
+
+  // Write each collected row's first-column byte to its output position.
+  uint8_t* const bytes = reinterpret_cast<uint8_t*>(tt);
+  const int32_t* const bucketEnd = s->cftab;  // after the link pass: end of each byte's rows
+  uint32_t u = 0;
+  for (uint32_t row = 0; row < nblock; ++row) {
+    while (row >= uint32_t(bucketEnd[u])) ++u;
+    const uint32_t v = tt[row];
+    if (!(v & kVisited)) continue;
+    const int32_t at = start[(v >> kSegmentShift) & 0xFFu];
+    if (at < 0) continue;
+    bytes[4 * (uint32_t(at) + ((v >> 8) & kOffsetMask))] = uint8_t(u);
+  }
+  return cycle;
+}
+
+}  // namespace mw
