@@ -18,7 +18,9 @@
 namespace mw {
 
 // How an installation ended. The start-up turns these into the silent mode's exit codes; the
-// wizard road always exits with 0.
+// wizard road always exits with 0. The worker asks its own questions, but it shows nothing for
+// InstallCorrupt, InstallNoMemory and InstallBadDestination: those refusals come before anything
+// is made, and the caller tells the user, with the same texts as its own refusals.
 enum InstallOutcome : uint8_t {
   // Every file, shortcut, value and the uninstaller were made as the script says.
   InstallDone = 0,

@@ -17,11 +17,6 @@ constexpr char kTextCreateFile[] = "Error creatig file:\r\n%s%s";
 constexpr char kTextWriteFile[] = "Error writing file:\r\n%s%s";
 // A file's data failed its checksum or could not be decoded (Yes/No). %s: the display path.
 constexpr char kTextIntegrity[] = "%s\r\n\r\nFile integrity check has failed. Do you want to continue?";
-// The script names a file, folder or shortcut outside the installation folder, or its lists
-// are malformed: the packager never writes that, so the installer is refused untouched.
-constexpr char kTextCorrupt[] = "Installer corrupted or incomplete.";
-// The chunk buffer could not be had.
-constexpr char kTextNoMemory[] = "Not enough memory to install %s.";
 
 constexpr char kUninstallerName[] = "Uninstall.exe";
 constexpr char kSetupPathMarker[] = "<SetupPath>";

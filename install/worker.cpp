@@ -110,26 +110,18 @@ InstallOutcome installWorker(InstallJob& job) {
   job.finishText = nullptr;
   startLists(*job.cursor, w.arena.base, w.arena.scriptLength, *job.front);
 
-  if (!checkLists(*job.cursor, w.unitsTotal)) {
-    w.ask(kTextCorrupt, "", "", StyleOkStop);
-    return InstallCorrupt;
-  }
+  // The three refusals below come before anything is made; the caller tells the user.
+  if (!checkLists(*job.cursor, w.unitsTotal)) return InstallCorrupt;
 
   // The final backslash every later step relies on; the log keeps the folder as given.
   char* dir = w.arena.installDir;
   w.installDirGiven = boundedLength(dir, kInstallDirSize - 1);
   dir[w.installDirGiven] = 0;
   const bool needsBackslash = w.installDirGiven == 0 || dir[w.installDirGiven - 1] != '\\';
-  if (needsBackslash && w.installDirGiven + 1 >= kInstallDirSize) {
-    w.ask(kTextCreateFolder, dir, "", StyleOkStop);
-    return InstallBadDestination;
-  }
+  if (needsBackslash && w.installDirGiven + 1 >= kInstallDirSize) return InstallBadDestination;
 
   w.chunkBuffer = static_cast<uint8_t*>(w.os.allocateZeroed(kChunkBufferSize));
-  if (!w.chunkBuffer) {
-    w.ask(kTextNoMemory, job.front->productName, "", StyleOkStop);
-    return InstallNoMemory;
-  }
+  if (!w.chunkBuffer) return InstallNoMemory;
 
   bool going = makeDestination(w);
   if (going && needsBackslash) {

@@ -574,9 +574,7 @@ TEST_F(WorkerTest, NamesOutsideTheFolderAreRefusedBeforeAnythingIsMade) {
     SetUp();
     files = {{"fine.txt", text("f")}, {bad, text("evil")}};
     EXPECT_EQ(install("C:\\Apps\\Tool"), InstallCorrupt) << bad;
-    ASSERT_EQ(os->questions.size(), 1u);
-    EXPECT_EQ(os->questions[0].text, "Installer corrupted or incomplete.");
-    EXPECT_EQ(os->questions[0].style, 16u);
+    EXPECT_TRUE(os->questions.empty());  // the caller reports the refusal
     EXPECT_FALSE(exists("C:\\Apps")) << bad;
   }
   TearDown();

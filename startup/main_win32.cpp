@@ -116,6 +116,9 @@ bool scanCommandLine(const char* line, char* installDir) {
     case InstallNoMemory:
       MessageBoxA(owner, kNoMemory, kErrorCaption, MB_OK | MB_ICONHAND);
       endProcess(ExitSelfUnreadable);
+    case InstallBadDestination:
+      MessageBoxA(owner, kDefaultTooLong, kErrorCaption, MB_OK | MB_ICONHAND);
+      endProcess(ExitBadDestination);
     case InstallStopped:
     case InstallQuit:
     default: endProcess(ExitStoppedByUser);
