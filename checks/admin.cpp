@@ -1,5 +1,6 @@
-// The administrator requirement: only NT has accounts to ask about; the local account database's
-// privilege level 2 is an administrator.
+// The administrator requirement: only NT has accounts to ask about. The local account database's
+// privilege level 2 is an administrator; so is an account whose token carries the Administrators
+// group, which the database cannot tell for domain accounts.
 #include "checks/checks.h"
 #include "checks/texts.h"
 
@@ -11,6 +12,7 @@ CheckOutcome adminCheck(uint8_t requireAdmin, uint32_t platformId, const char* p
   if (requireAdmin == 0 || platformId != kPlatformNt) return pass;
   const int32_t level = query.privilegeLevel();
   if (level == kPrivilegeAdmin || level == kPrivilegeNoService) return pass;
+  if (query.memberOfAdministrators()) return pass;
   if (size == 0) return CheckOutcome{false, texts::kErrorCaption, "", 16, false};
   formatText(textBuffer, size, texts::kAdminRequired, productName);
   return CheckOutcome{false, texts::kErrorCaption, textBuffer, 16, false};

@@ -101,18 +101,24 @@ CheckOutcome dotNetCheck(uint8_t dotNetRequired, const char* dotNetInstaller,
 constexpr int32_t kPrivilegeNoService = -1;     // the account service cannot be used at all
                                                 // (no netapi32, or one without NetUserGetInfo):
                                                 // the requirement is taken as met
-constexpr int32_t kPrivilegeLookupFailed = -2;  // the lookup failed (e.g. a domain account): refused
+constexpr int32_t kPrivilegeLookupFailed = -2;  // the lookup failed (e.g. a domain account)
 constexpr int32_t kPrivilegeAdmin = 2;
 
 class AdminQuery {
  public:
   virtual int32_t privilegeLevel() = 0;
+  // Whether the process runs with the Administrators group in its token. Asked only when the
+  // account database does not rate the account as an administrator: a domain account has no
+  // local record, and some systems' databases rate every account as a guest, yet the group
+  // membership is what actually grants the rights the installation needs.
+  virtual bool memberOfAdministrators() = 0;
 
  protected:
   ~AdminQuery() = default;
 };
 
-// The query is asked only when requireAdmin is set and the platform is NT.
+// The query is asked only when requireAdmin is set and the platform is NT. The requirement is
+// met by privilege level 2, by an unusable account service, or by Administrators membership.
 CheckOutcome adminCheck(uint8_t requireAdmin, uint32_t platformId, const char* productName,
                         AdminQuery& query, char* textBuffer, uint32_t size);
 

@@ -16,6 +16,7 @@ constexpr char kPolicyKey[] = "Software\\Microsoft\\.NET Framework\\Policy\\v1.0
 
 typedef DWORD(WINAPI* NetUserGetInfoFn)(LPCWSTR server, LPCWSTR user, DWORD level, LPBYTE* info);
 typedef DWORD(WINAPI* NetApiBufferFreeFn)(LPVOID buffer);
+typedef BOOL(WINAPI* CheckTokenMembershipFn)(HANDLE token, PSID sid, PBOOL isMember);
 
 }  // namespace
 
@@ -100,6 +101,24 @@ int32_t Win32AdminQuery::privilegeLevel() {
   FreeLibrary(library);
   // A level that is none of guest, user and administrator is simply not an administrator.
   return level >= 0 ? level : 0;
+}
+
+bool Win32AdminQuery::memberOfAdministrators() {
+  HMODULE advapi = GetModuleHandleA("advapi32.dll");
+  if (!advapi) return false;
+  CheckTokenMembershipFn checkMembership = reinterpret_cast<CheckTokenMembershipFn>(
+      reinterpret_cast<void*>(GetProcAddress(advapi, "CheckTokenMembership")));
+  if (!checkMembership) return false;
+  SID_IDENTIFIER_AUTHORITY ntAuthority = {SECURITY_NT_AUTHORITY};
+  PSID administrators = nullptr;
+  if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators))
+    return false;
+  // A token that holds the group only for denying (an administrator not elevated) is no member.
+  BOOL member = FALSE;
+  const bool asked = checkMembership(nullptr, administrators, &member) != 0;
+  FreeSid(administrators);
+  return asked && member;
 }
 
 void showRefusal(const CheckOutcome& outcome, const char* dotNetInstaller) {

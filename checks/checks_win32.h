@@ -27,10 +27,12 @@ class Win32DotNetRegistry final : public DotNetRegistryView {
 };
 
 // GetUserNameA, the name in UTF-16, NetUserGetInfo at level 1 through a netapi32 loaded at run
-// time (the engine does not import it).
+// time (the engine does not import it); CheckTokenMembership looked up at run time too, since
+// the oldest systems the gate admits lack it.
 class Win32AdminQuery final : public AdminQuery {
  public:
   int32_t privilegeLevel() override;
+  bool memberOfAdministrators() override;
 };
 
 class Win32FolderQuery final : public FolderQuery {

@@ -261,11 +261,17 @@ TEST(DotNet, MessagesAndInstallerOffer) {
 
 struct FakeAccounts final : AdminQuery {
   int32_t level;
+  bool member = false;
   int asked = 0;
-  explicit FakeAccounts(int32_t l) : level(l) {}
+  int membershipAsked = 0;
+  explicit FakeAccounts(int32_t l, bool m = false) : level(l), member(m) {}
   int32_t privilegeLevel() override {
     ++asked;
     return level;
+  }
+  bool memberOfAdministrators() override {
+    ++membershipAsked;
+    return member;
   }
 };
 
@@ -275,11 +281,19 @@ TEST(Admin, WhoPassesAndWhoIsAsked) {
   EXPECT_TRUE(adminCheck(0, 2, "Acme", user, buffer, sizeof buffer).pass);
   EXPECT_TRUE(adminCheck(1, 1, "Acme", user, buffer, sizeof buffer).pass);  // not NT
   EXPECT_TRUE(adminCheck(1, 0, "Acme", user, buffer, sizeof buffer).pass);  // failed query
-  EXPECT_EQ(user.asked, 0);
+  EXPECT_EQ(user.asked + user.membershipAsked, 0);
 
   FakeAccounts admin(2), noService(kPrivilegeNoService);
   EXPECT_TRUE(adminCheck(1, 2, "Acme", admin, buffer, sizeof buffer).pass);
   EXPECT_TRUE(adminCheck(1, 2, "Acme", noService, buffer, sizeof buffer).pass);
+  EXPECT_EQ(admin.membershipAsked + noService.membershipAsked, 0);
+
+  // The Administrators group in the token passes whatever the account database said.
+  for (int32_t level : {0, 1, kPrivilegeLookupFailed}) {
+    FakeAccounts groupAdmin(level, true);
+    EXPECT_TRUE(adminCheck(1, 2, "Acme", groupAdmin, buffer, sizeof buffer).pass) << level;
+    EXPECT_EQ(groupAdmin.membershipAsked, 1);
+  }
 
   for (int32_t level : {0, 1, 3, kPrivilegeLookupFailed}) {
     FakeAccounts a(level);

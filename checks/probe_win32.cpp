@@ -89,6 +89,7 @@ extern "C" void __stdcall entryPoint() {
 
   mw::Win32AdminQuery accounts;
   number("admin.level", accounts.privilegeLevel());
+  number("admin.member", accounts.memberOfAdministrators() ? 1 : 0);
 
   mw::Win32FolderQuery folders;
   const struct {
