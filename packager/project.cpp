@@ -207,10 +207,11 @@ class ProjectReader {
     return ansiText;
   }
 
-  static std::string describe(const ConversionFailure& f, const char* what) {
+  static std::string describe(const ConversionFailure& f, const std::string& what) {
+    if (f.codePoint == 0) return what + ": " + f.reason;
     char hex[16];
     std::snprintf(hex, sizeof hex, "U+%04X", unsigned(f.codePoint));
-    return std::string(what) + ": character " + hex + " " + f.reason;
+    return what + ": character " + hex + " " + f.reason;
   }
 
   // A text given inline (`key`) or read from a UTF-8 file (`key`-file).
@@ -490,7 +491,7 @@ class ProjectReader {
     std::optional<ConversionFailure> failure;
     std::string name = codePage_->encode(utf8Name, failure);
     if (failure) {
-      d_.error(at(where), "file name '" + utf8Name + "': " + describe(*failure, "name").substr(6));
+      d_.error(at(where), describe(*failure, "file name '" + utf8Name + "'"));
       return;
     }
     std::replace(name.begin(), name.end(), '/', '\\');

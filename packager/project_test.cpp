@@ -1,0 +1,282 @@
+#include "packager/project.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "packager/bitmap.h"
+#include "packager/codepage.h"
+#include "packager/file_selection.h"
+#include "packager/test_support.h"
+
+namespace mw::packager {
+namespace {
+
+using test::ScratchDir;
+
+// Parses `toml` in a scratch folder holding a payload/ tree and pictures.
+struct Fixture {
+  ScratchDir dir;
+  Diagnostics d;
+  Fixture() {
+    test::writeFile(dir / "payload/bin/tool.exe", "tool");
+    test::writeFile(dir / "payload/bin/TOOL.dll", "dll");
+    test::writeFile(dir / "payload/docs/readme.txt", "readme");
+    test::writeFile(dir / "payload/docs/notes.bak", "bak");
+    test::writeFile(dir / "payload/empty.txt", "");
+    test::writeBytes(dir / "side.bmp", test::smallBmp(4, 6));
+    test::writeFile(dir / "licence.txt", "First line\nSecond \xC5\x81\xC3\xB3""d\xC5\xBA line\r\nThird\n");
+  }
+  Project parse(const std::string& toml) { return parseProject(toml, "p.toml", dir.path(), d); }
+  std::string messages() const {
+    std::string s;
+    for (auto& m : d.all()) s += render(m) + "\n";
+    return s;
+  }
+  bool has(const std::string& text) const { return messages().find(text) != std::string::npos; }
+};
+
+const char* kMinimal = R"(
+[product]
+name = "Tool"
+[destination]
+kind = "program-files"
+path = "Acme\\Tool"
+[[files]]
+source = "payload/bin/tool.exe"
+)";
+
+TEST(Project, EveryFieldFromReadableNames) {
+  Fixture f;
+  Project p = f.parse(R"(codepage = 1250
+[product]
+name = "Łódź Tool"
+caption = "Setup"
+[texts]
+welcome = """
+Hello
+there"""
+licence-file = "licence.txt"
+finish = "Bye"
+[destination]
+kind = "appdata"
+path = "Acme/Tool"
+[requirements]
+minimum-os = "windows-7"
+dotnet = "4.5"
+dotnet-installer = "http://x/dotnet.exe"
+administrator = true
+[appearance]
+side-picture = "side.bmp"
+side-text-colour = "#102030"
+header-text-colour = "none"
+[link]
+text = "Site"
+target = "http://example.invalid/"
+[[files]]
+source = "payload"
+destination = "app"
+exclude = ["**/*.bak"]
+[start-menu]
+group = "Acme/Tool"
+[[shortcuts]]
+place = "program-group"
+target = "app/bin/tool.exe"
+[[registry]]
+root = "HKEY_LOCAL_MACHINE"
+key = "Software\\Acme"
+name = "Path"
+type = "expand-string"
+value = "<SetupPath>\\bin"
+[[registry]]
+root = "HKCR"
+key = ".acme"
+value = 7
+[after-install]
+restart = true
+run = "http://example.invalid/thanks"
+run-from = "url"
+)");
+  ASSERT_FALSE(f.d.failed()) << f.messages();
+  const ScriptModel& s = p.script;
+  EXPECT_EQ(p.codePage, 1250u);
+  EXPECT_EQ(s.productName, "\xA3\xF3\x64\x9F Tool");  // Łódź in code page 1250
+  EXPECT_EQ(s.windowCaption, "Setup");
+  EXPECT_EQ(s.welcomeText, "Hello\r\nthere");  // first line break of """ trimmed, LF -> CR LF
+  EXPECT_EQ(s.licenceText, "First line\r\nSecond \xA3\xF3\x64\x9F line\r\nThird\r\n");
+  EXPECT_EQ(s.destinationKind, 7);
+  EXPECT_EQ(s.destinationPath, "Acme\\Tool");
+  EXPECT_EQ(s.minimumOs, 4);
+  EXPECT_EQ(s.dotNetRequired, 3);
+  EXPECT_EQ(s.dotNetInstaller, "http://x/dotnet.exe");
+  EXPECT_EQ(s.requireAdmin, 1);
+  EXPECT_EQ(s.sideTextColour, 0x00302010u);  // COLORREF keeps red low
+  EXPECT_EQ(s.headerTextColour, 0xFFFFFFFFu);
+  EXPECT_EQ(s.sideBitmap, test::smallBmp(4, 6));
+  EXPECT_TRUE(s.splashBitmap.empty());
+  ASSERT_EQ(s.files.size(), 4u);  // the .bak excluded, in byte order of the path
+  EXPECT_EQ(s.files[0].name, "app\\bin\\TOOL.dll");
+  EXPECT_EQ(s.files[1].name, "app\\bin\\tool.exe");
+  EXPECT_EQ(s.files[2].name, "app\\docs\\readme.txt");
+  EXPECT_EQ(s.files[3].name, "app\\empty.txt");
+  EXPECT_EQ(p.sources[3].size, 0u);
+  EXPECT_EQ(s.programGroup, "Acme\\Tool");
+  ASSERT_EQ(s.shortcuts.size(), 1u);
+  EXPECT_EQ(s.shortcuts[0].kind, 'P');
+  EXPECT_EQ(s.shortcuts[0].target, "app\\bin\\tool.exe");
+  ASSERT_EQ(s.registry.size(), 2u);
+  EXPECT_EQ(s.registry[0].root, 0x80000002u);
+  EXPECT_EQ(s.registry[0].typeByte, 2);
+  EXPECT_EQ(s.registry[0].valueName, "Path");
+  EXPECT_EQ(s.registry[1].root, 0x80000000u);
+  EXPECT_EQ(s.registry[1].typeByte, -4);  // default value, DWORD from an integer
+  EXPECT_FALSE(s.registry[1].valueName.has_value());
+  EXPECT_EQ(s.registry[1].dword, 7u);
+  EXPECT_EQ(s.rebootMode, 1);
+  EXPECT_EQ(s.runKind, 5);
+  EXPECT_EQ(s.finishText, "Bye");
+}
+
+TEST(Project, DefaultsOfAMinimalProject) {
+  Fixture f;
+  Project p = f.parse(kMinimal);
+  ASSERT_FALSE(f.d.failed()) << f.messages();
+  EXPECT_EQ(p.codePage, 1252u);
+  EXPECT_EQ(p.script.windowCaption, "Tool Setup");
+  EXPECT_EQ(p.script.files.at(0).name, "tool.exe");
+  EXPECT_EQ(p.script.runKind, 0);
+  EXPECT_EQ(p.script.dotNetRequired, 0);
+  EXPECT_EQ(p.script.headerTextColour, 0u);
+}
+
+TEST(Project, ErrorsPointAtTheCharacter) {
+  Fixture f;
+  f.parse(std::string(kMinimal) + "[texts]\nwelcome = \"a\\tb\u2603\"\nfinish = '''\nok\n  x\u20ACy \u2603'''\n");
+  // welcome: the escape \t is one character; the snowman is the fourth, at column 16.
+  EXPECT_TRUE(f.has("p.toml:10:16: error: welcome text: character U+2603 cannot be represented in code page 1252"))
+      << f.messages();
+  // The euro sign exists in 1252; the snowman on the second line of the literal does not.
+  EXPECT_TRUE(f.has("p.toml:13:7: error: finish text: character U+2603")) << f.messages();
+
+  Fixture g;
+  test::writeFile(g.dir / "lic.txt", "ok\nbad \xE2\x98\x83 here\n");
+  g.parse(std::string(kMinimal) + "[texts]\nlicence-file = \"lic.txt\"\n");
+  EXPECT_TRUE(g.has("lic.txt:2:5: error: licence text: character U+2603")) << g.messages();
+
+  Fixture h;
+  h.parse("[product]\nname = \"x\"\nbogus = 1\n[destination\n");
+  EXPECT_TRUE(h.has("p.toml:4:")) << h.messages();  // the syntax error, with its place
+}
+
+TEST(Project, Refusals) {
+  struct Case {
+    std::string toml;
+    std::string expected;
+  };
+  std::string base = R"([product]
+name = "Tool"
+[destination]
+kind = "program-files"
+path = "Tool"
+)";
+  std::vector<Case> cases = {
+      {base, "installs no files"},
+      {base + "[[files]]\nsource = \"nope\"\n", "p.toml:7:10: error: source 'nope' does not exist"},
+      {base + "[[files]]\nsource = \"payload/bin/tool.exe\"\ndestination = \"C:\\\\x.exe\"\n", "drive letter"},
+      {base + "[[files]]\nsource = \"payload/bin/tool.exe\"\ndestination = \"\\\\x.exe\"\n", "is absolute"},
+      {base + "[[files]]\nsource = \"payload/bin/tool.exe\"\ndestination = \"a/../../x.exe\"\n", "'..' component"},
+      {base + "[[files]]\nsource = \"payload/bin/tool.exe\"\ndestination = \"a?.exe\"\n", "'?', which Windows forbids"},
+      {base + "[[files]]\nsource = \"payload/bin/tool.exe\"\ndestination = \"aux.txt\"\n", "reserved device name"},
+      {base + "[[files]]\nsource = \"payload/bin/tool.exe\"\ndestination = \"a./b\"\n", "may not end with a dot"},
+      {base + "[[files]]\nsource = \"payload/bin\"\n[[files]]\nsource = \"payload/bin/tool.exe\"\ndestination = \"TOOL.EXE\"\n",
+       "is installed twice"},
+      {base + "[[files]]\nsource = \"payload\"\ninclude = [\"*.none\"]\n", "no file of folder"},
+      {std::string(kMinimal) + "[start-menu]\ngroup = \"A\\\\B\\\\\"\n", "p.toml:10:9: error: the program group may not end with a backslash"},
+      {std::string(kMinimal) + "[appearance]\nbanner = \"licence.txt\"\n", "banner 'licence.txt': not a"},
+      {std::string(kMinimal) + "[appearance]\nsplash-seconds = 300\n", "outside 1 to 256"},
+      {std::string(kMinimal) + "[appearance]\nheader-text-colour = \"red\"\n", "\"#RRGGBB\" or \"none\""},
+      {std::string(kMinimal) + "[requirements]\ndotnet = \"4.8\"\n", "cannot require .NET Framework \"4.8\""},
+      {std::string(kMinimal) + "[requirements]\nminimum-os = \"windows-11\"\n", "unknown Windows release"},
+      {std::string(kMinimal) + "[[registry]]\nroot = \"HKCU\"\nkey = \"K\"\nvalue = 5000000000\n", "dword value"},
+      {std::string(kMinimal) + "[[registry]]\nroot = \"HKEY_NOWHERE\"\nkey = \"K\"\nvalue = 1\n", "unknown registry root"},
+      {std::string(kMinimal) + "[[registry]]\nroot = \"HKCU\"\nkey = \"K\\\\\"\nvalue = 1\n", "registry key must be"},
+      {std::string(kMinimal) + "[after-install]\nrun = \"go\\u0017\"\n", "p.toml:10:10: error: the run target may not end with the control character 0x17"},
+      {std::string(kMinimal) + "[product]\n", "p.toml:9:1:"},  // a table defined twice
+      {std::string(kMinimal) + "codepage2 = 1\n", "unknown key 'codepage2'"},
+      {"codepage = 437\n" + std::string(kMinimal), "not a Windows ANSI code page"},
+      {std::string(kMinimal) + "[texts]\nwelcome = \"x\"\nwelcome-file = \"licence.txt\"\n", "not both"},
+  };
+  for (const Case& c : cases) {
+    Fixture f;
+    f.parse(c.toml);
+    EXPECT_TRUE(f.d.failed()) << c.toml;
+    EXPECT_TRUE(f.has(c.expected)) << "expected: " << c.expected << "\ngot:\n" << f.messages();
+  }
+
+  // The product name: 138 characters fit every text of the installer, 139 do not.
+  for (size_t n : {138u, 139u}) {
+    Fixture f;
+    f.parse("[product]\nname = \"" + std::string(n, 'x') + "\"\n[destination]\nkind = \"current\"\npath = \"\"\n"
+            "[[files]]\nsource = \"payload/empty.txt\"\n");
+    EXPECT_EQ(f.d.failed(), n == 139) << f.messages();
+  }
+}
+
+TEST(FileSelection, Globs) {
+  EXPECT_TRUE(globMatch("**", "a/b/c.txt"));
+  EXPECT_TRUE(globMatch("**/*.txt", "c.txt"));
+  EXPECT_TRUE(globMatch("**/*.txt", "a/b/c.txt"));
+  EXPECT_FALSE(globMatch("*.txt", "a/c.txt"));
+  EXPECT_TRUE(globMatch("a/**/c.txt", "a/c.txt"));
+  EXPECT_TRUE(globMatch("a/**/c.txt", "a/x/y/c.txt"));
+  EXPECT_FALSE(globMatch("a/**/c.txt", "b/a/c.txt"));
+  EXPECT_TRUE(globMatch("lib?.[ds][lo]*", "lib1.dll"));
+  EXPECT_TRUE(globMatch("[!a]*", "bcd"));
+  EXPECT_FALSE(globMatch("[!a]*", "abc"));
+  EXPECT_TRUE(globMatch("*a*b*", "xxaYYbzz"));
+  EXPECT_FALSE(globMatch("*a*b*", "xxbYYazz"));
+}
+
+TEST(Pictures, TopDownIsTurnedAndBrokenOnesRefused) {
+  std::vector<uint8_t> bmp = test::smallBmp(2, 3);
+  // Make it top-down: negative height, rows reversed.
+  std::vector<uint8_t> topDown = bmp;
+  int32_t h = -3;
+  std::memcpy(&topDown[22], &h, 4);
+  const size_t row = 8;
+  for (int r = 0; r < 3; ++r) std::memcpy(&topDown[54 + r * row], &bmp[54 + (2 - r) * row], row);
+  EXPECT_EQ(normalisePicture(topDown), bmp);
+  EXPECT_EQ(normalisePicture(bmp), bmp);
+
+  std::vector<uint8_t> truncated(bmp.begin(), bmp.end() - 1);
+  EXPECT_THROW(normalisePicture(truncated), std::runtime_error);
+  std::vector<uint8_t> badOffset = bmp;
+  badOffset[10] = 0xF0;
+  EXPECT_THROW(normalisePicture(badOffset), std::runtime_error);
+  EXPECT_THROW(normalisePicture({'G', 'I', 'F', '8', '9', 'a'}), std::runtime_error);
+}
+
+TEST(CodePages, ConversionAndLineEnds) {
+  CodePage cp(1252);
+  std::optional<ConversionFailure> failure;
+  EXPECT_EQ(cp.encode("caf\xC3\xA9 \xE2\x82\xAC", failure), "caf\xE9 \x80");
+  EXPECT_FALSE(failure);
+  cp.encode("ab\xCE\xA9", failure);  // Greek omega is not in 1252
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->index, 2u);
+  EXPECT_EQ(failure->codePoint, U'\u03A9');
+  EXPECT_EQ(cp.decode("caf\xE9"), "caf\xC3\xA9");
+
+  // Shift-JIS: a character whose trail byte is 0x5C would read as a path separator.
+  CodePage sjis(932);
+  sjis.encode("\xE8\xA1\xA8", failure);  // U+8868, 0x95 0x5C in code page 932
+  EXPECT_TRUE(failure);
+  EXPECT_EQ(sjis.encode("\xE6\x97\xA5", failure), "\x93\xFA");  // U+65E5
+  EXPECT_FALSE(failure);
+
+  EXPECT_EQ(crlfLineEnds("a\nb\r\nc\rd\n\n"), "a\r\nb\r\nc\r\nd\r\n\r\n");
+  EXPECT_THROW(CodePage(437), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace mw::packager
