@@ -1,29 +1,29 @@
 // Every text the installation worker shows or writes, in one place, spelled exactly as the
 // installer has always shown them (the misspelt "creatig" included: deployment scripts and
-// translations match on it).
+// translations match on it). Inline, so each text is stored once however many files use it.
 #pragma once
 
 namespace mw {
 
-constexpr char kCaptionError[] = "Error";
+inline constexpr char kCaptionError[] = "Error";
 
 // The destination folder cannot be made current (Retry/Cancel). %s: installDir.
-constexpr char kTextCreateFolder[] = "Unable to create the directory:\r\n%s";
+inline constexpr char kTextCreateFolder[] = "Unable to create the directory:\r\n%s";
 // A file cannot be created, even after its folders were made (Abort/Retry/Ignore).
 // %s%s: installDir, the file's name.
-constexpr char kTextCreateFile[] = "Error creatig file:\r\n%s%s";
+inline constexpr char kTextCreateFile[] = "Error creatig file:\r\n%s%s";
 // Extracted data could not be written, a full disk for one (Abort/Retry/Ignore).
 // %s%s: installDir, the file's name.
-constexpr char kTextWriteFile[] = "Error writing file:\r\n%s%s";
+inline constexpr char kTextWriteFile[] = "Error writing file:\r\n%s%s";
 // A file's data failed its checksum or could not be decoded (Yes/No). %s: the display path.
-constexpr char kTextIntegrity[] = "%s\r\n\r\nFile integrity check has failed. Do you want to continue?";
+inline constexpr char kTextIntegrity[] = "%s\r\n\r\nFile integrity check has failed. Do you want to continue?";
 
-constexpr char kUninstallerName[] = "Uninstall.exe";
-constexpr char kSetupPathMarker[] = "<SetupPath>";
-constexpr unsigned kSetupPathMarkerLength = sizeof(kSetupPathMarker) - 1;  // 11
+inline constexpr char kUninstallerName[] = "Uninstall.exe";
+inline constexpr char kSetupPathMarker[] = "<SetupPath>";
+inline constexpr unsigned kSetupPathMarkerLength = sizeof(kSetupPathMarker) - 1;  // 11
 // Below the roaming application-data folder.
-constexpr char kQuickLaunchTail[] = "\\Microsoft\\Internet Explorer\\Quick Launch";
-constexpr char kValueDisplayName[] = "DisplayName";
-constexpr char kValueUninstallString[] = "UninstallString";
+inline constexpr char kQuickLaunchTail[] = "\\Microsoft\\Internet Explorer\\Quick Launch";
+inline constexpr char kValueDisplayName[] = "DisplayName";
+inline constexpr char kValueUninstallString[] = "UninstallString";
 
 }  // namespace mw
