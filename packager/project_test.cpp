@@ -280,3 +280,22 @@ TEST(CodePages, ConversionAndLineEnds) {
 
 }  // namespace
 }  // namespace mw::packager
+
+namespace mw::packager {
+namespace {
+
+// The sample product in examples/ must stay a valid project.
+TEST(Sample, ProjectLoadsWithoutComplaint) {
+  Diagnostics d;
+  Project p = loadProject(std::filesystem::path(MARLOWICK_SOURCE_DIR) / "examples/sample/project.toml", d);
+  std::string messages;
+  for (auto& m : d.all()) messages += render(m) + "\n";
+  EXPECT_TRUE(d.all().empty()) << messages;
+  EXPECT_EQ(p.script.files.size(), 7u);
+  EXPECT_FALSE(p.script.sideBitmap.empty());
+  EXPECT_FALSE(p.script.bannerBitmap.empty());
+  EXPECT_FALSE(p.script.licenceText.empty());
+}
+
+}  // namespace
+}  // namespace mw::packager
