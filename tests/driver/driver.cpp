@@ -47,6 +47,7 @@ struct Options {
   double timeout = 600;      // the whole run
   double stepTimeout = 120;  // one step's wait
   bool stopBoxes = false;    // answer boxes no step expects with their stopping answer
+  bool follow = false;       // the program hands over to another process: steps outlive it
   std::vector<Step> steps;
   std::string program;
   std::string tail;          // the rest of the command line, joined with single blanks
@@ -297,7 +298,7 @@ void waitFor(const std::string& what, bool boxesBelongToStep, Ready ready) {
   const double until = elapsed() + opts.stepTimeout;
   for (;;) {
     if (ready()) return;
-    if (!childRunning()) failStep(what + ": the program ended (exit code " + std::to_string(childExitCode()) + ")");
+    if (!opts.follow && !childRunning()) failStep(what + ": the program ended (exit code " + std::to_string(childExitCode()) + ")");
     if (elapsed() > until) failStep(what + ": not seen within " + std::to_string(int(opts.stepTimeout)) + " s");
     tick(boxesBelongToStep);
   }
@@ -393,7 +394,7 @@ void runStep(const Step& s) {
 }
 
 int usage(const char* why) {
-  std::fprintf(stderr, "mw_driver: %s\nusage: mw_driver [--timeout S] [--step-timeout S] [--stop-boxes] [STEP ARGS...]... -- PROGRAM [ARGS...]\n(see tests/driver/README.md)\n", why);
+  std::fprintf(stderr, "mw_driver: %s\nusage: mw_driver [--timeout S] [--step-timeout S] [--stop-boxes] [--follow] [STEP ARGS...]... -- PROGRAM [ARGS...]\n(see tests/driver/README.md)\n", why);
   return kExitUsage;
 }
 
@@ -413,6 +414,8 @@ int main(int argc, char** argv) {
       opts.stepTimeout = std::atof(argv[++i]);
     } else if (a == "--stop-boxes") {
       opts.stopBoxes = true;
+    } else if (a == "--follow") {
+      opts.follow = true;
     } else {
       const VerbInfo* verb = nullptr;
       for (const VerbInfo& vi : kVerbs)
