@@ -40,7 +40,7 @@ const VerbInfo kVerbs[] = {
     {"expect-text", 2},  {"wait-text", 2},     {"expect-visible", 2}, {"wait-visible", 2},
     {"expect-enabled", 2}, {"wait-enabled", 2}, {"click", 1},        {"command", 1},
     {"type", 2},         {"close", 0},         {"sleep", 1},        {"wait-gone", 0},
-    {"exit", 1},
+    {"exit", 1},         {"wait-box", 1},      {"remove", 1},
 };
 
 struct Options {
@@ -331,6 +331,20 @@ void runStep(const Step& s) {
     for (int b : ids) has = has || b == id;
     if (!has) failStep("the box has no " + answer + " button");
     answerBox(box, id, "");
+  } else if (v == "wait-box") {
+    // Waits for a box matching the pattern and leaves it open for the next step to answer.
+    HWND box = nullptr;
+    waitFor("wait-box " + s.args[0], true, [&] {
+      box = findMessageBox();
+      return box && matches(s.args[0], windowText(GetDlgItem(box, kMessageBoxTextId)));
+    });
+    say("box seen caption=\"%s\" text=\"%s\"", printable(windowText(box)).c_str(),
+        printable(windowText(GetDlgItem(box, kMessageBoxTextId))).c_str());
+  } else if (v == "remove") {
+    // Clears an obstacle while a question is open (a file, or an empty folder).
+    const bool removed = DeleteFileA(s.args[0].c_str()) || RemoveDirectoryA(s.args[0].c_str());
+    if (!removed) failStep("remove: cannot remove " + s.args[0]);
+    say("removed %s", printable(s.args[0]).c_str());
   } else if (v == "dialog") {
     waitFor("dialog " + s.args[0], false, [&] {
       for (HWND w : topWindows())
