@@ -82,7 +82,8 @@ TEST(RoundTrip, MultiChunkFile) {
 TEST(RoundTrip, ManyFiles) {
   Product p;
   for (int i = 0; i < 300; ++i)
-    p.file("d" + std::to_string(i % 7) + "/f" + std::to_string(i) + ".txt", test::patternBytes(size_t(i * 37 % 2000), uint32_t(i)));
+    p.file(std::string("d").append(std::to_string(i % 7)).append("/f").append(std::to_string(i)).append(".txt"),
+           test::patternBytes(size_t(i * 37 % 2000), uint32_t(i)));
   p.roundTrip({"-j", "2"});
 }
 

@@ -140,7 +140,9 @@ TEST_F(Damaged, ListAndExtractSurviveAnyDamage) {
           EXPECT_EQ(content, expected) << "damage at " << at << " gave a wrong " << name;
         }
       }
-      if (verdict == 0) EXPECT_EQ(extracted, 0) << "damage at " << at;
+      if (verdict == 0) {
+        EXPECT_EQ(extracted, 0) << "damage at " << at;
+      }
       fs::remove_all(target);
       fs::remove(p);
     }

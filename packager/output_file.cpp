@@ -45,7 +45,9 @@ std::runtime_error failure(const std::string& what, const std::string& path) {
 
 AtomicOutput::AtomicOutput(const std::filesystem::path& destination) : destination_(destination) {
   std::filesystem::path dir = destination.has_parent_path() ? destination.parent_path() : ".";
-  std::string pattern = (dir / ("." + destination.filename().string() + ".partial-XXXXXX")).string();
+  std::string name = ".";
+  name.append(destination.filename().string()).append(".partial-XXXXXX");
+  std::string pattern = (dir / name).string();
   if (pattern.size() >= sizeof pendingPath) throw std::runtime_error("output path too long");
   installHandlers();
   fd_ = mkstemp(pattern.data());

@@ -1,6 +1,14 @@
 #include "startup/arena.h"
 
 namespace mw {
+namespace {
+
+uint8_t* aligned(uint8_t* p) {
+  uintptr_t a = reinterpret_cast<uintptr_t>(p);
+  return p + ((kArenaAlignment - a % kArenaAlignment) % kArenaAlignment);
+}
+
+}  // namespace
 
 void layOutArena(Arena& arena, uint8_t* block, uint32_t scriptLength) {
   uint8_t* p = block;
@@ -9,8 +17,10 @@ void layOutArena(Arena& arena, uint8_t* block, uint32_t scriptLength) {
   p += scriptLength;
   arena.outputRegion = p;
   p += kOutputRegionSize;
+  p = aligned(p);
   arena.stateRegion = p;
   p += kStateRegionSize;
+  p = aligned(p);
   arena.tableRegion = p;
   p += kTableRegionSize;
   arena.pathScratch = reinterpret_cast<char*>(p);

@@ -62,9 +62,13 @@ TEST(Payload, BufferSizesAndChecksum) {
 }
 
 TEST(Arena, RegionsInOrder) {
-  // On the 32-bit target the state record is 64,116 bytes and the fixed part 4,717,812.
-  EXPECT_EQ(arenaFixedSize() - kStateRegionSize + 64116, 4717812u);
-  if (sizeof(void*) == 4) EXPECT_EQ(arenaFixedSize(), 4717812u);
+  // On the 32-bit target the state record is 64,116 bytes and the regions 4,717,812; the
+  // arena adds at most 30 bytes so that the decoder's regions are aligned.
+  EXPECT_EQ(arenaRegionsSize() - kStateRegionSize + 64116, 4717812u);
+  if (sizeof(void*) == 4) {
+    EXPECT_EQ(arenaRegionsSize(), 4717812u);
+  }
+  EXPECT_EQ(arenaFixedSize(), arenaRegionsSize() + 30);
 
   const uint32_t u = 777;
   uint32_t size = 0;
@@ -72,22 +76,33 @@ TEST(Arena, RegionsInOrder) {
   EXPECT_EQ(size, u + arenaFixedSize());
   EXPECT_FALSE(arenaSizeFor(0xFFFFFFFFu - arenaFixedSize() + 1, size));
 
-  // The layout is pure arithmetic over the block; no byte of it is touched.
-  alignas(16) static uint8_t block[8];
-  Arena a;
-  layOutArena(a, block, u);
-  EXPECT_EQ(a.base, block);
-  EXPECT_EQ(a.scriptLength, u);
-  EXPECT_EQ(a.outputRegion, block + u);
-  EXPECT_EQ(a.stateRegion, a.outputRegion + 0x100000);
-  EXPECT_EQ(a.tableRegion, a.stateRegion + kStateRegionSize);
-  EXPECT_EQ(reinterpret_cast<uint8_t*>(a.pathScratch), a.tableRegion + 3600000);
-  EXPECT_EQ(a.messageScratch, a.pathScratch + 2048);
-  EXPECT_EQ(a.shortcutScratch, a.messageScratch + 1024);
-  EXPECT_EQ(a.installDir, a.shortcutScratch + 1024);
-  EXPECT_EQ(reinterpret_cast<uint8_t*>(a.installDir) + 1024, block + size);
-  EXPECT_EQ(decoderRegions.stateRegion, a.stateRegion);
-  EXPECT_EQ(decoderRegions.tableRegion, a.tableRegion);
+  // The layout is pure arithmetic over the block; no byte of it is touched. Every script
+  // length and every block alignment keeps the regions in order, in size and inside the block.
+  alignas(16) static uint8_t block[64];
+  for (uint32_t len : {0u, 1u, 777u, 4096u, 4097u}) {
+    ASSERT_TRUE(arenaSizeFor(len, size));
+    for (uint32_t shift = 0; shift < 16; ++shift) {
+      uint8_t* start = block + shift;
+      Arena a;
+      layOutArena(a, start, len);
+      EXPECT_EQ(a.base, start);
+      EXPECT_EQ(a.scriptLength, len);
+      EXPECT_EQ(a.outputRegion, start + len);  // exactly U bytes in
+      EXPECT_GE(a.stateRegion, a.outputRegion + 0x100000);
+      EXPECT_LT(a.stateRegion, a.outputRegion + 0x100000 + 16);
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(a.stateRegion) % 16, 0u);
+      EXPECT_GE(a.tableRegion, a.stateRegion + kStateRegionSize);
+      EXPECT_LT(a.tableRegion, a.stateRegion + kStateRegionSize + 16);
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(a.tableRegion) % 16, 0u);
+      EXPECT_EQ(reinterpret_cast<uint8_t*>(a.pathScratch), a.tableRegion + 3600000);
+      EXPECT_EQ(a.messageScratch, a.pathScratch + 2048);
+      EXPECT_EQ(a.shortcutScratch, a.messageScratch + 1024);
+      EXPECT_EQ(a.installDir, a.shortcutScratch + 1024);
+      EXPECT_LE(reinterpret_cast<uint8_t*>(a.installDir) + 1024, start + size);
+      EXPECT_EQ(decoderRegions.stateRegion, a.stateRegion);
+      EXPECT_EQ(decoderRegions.tableRegion, a.tableRegion);
+    }
+  }
 }
 
 // The script stored as the packager stores it, in a read buffer as the start-up fills it.
