@@ -95,9 +95,9 @@ std::vector<uint8_t> pngToBmp(const std::vector<uint8_t>& bytes) {
   std::vector<uint8_t> bmp(bitsOffset + size_t(rowBytes) * height, 0);
   // Transparent pixels are laid over white.
   png_color background{255, 255, 255};
-  // A negative row stride makes libpng write the rows bottom-up.
-  uint8_t* lastRow = &bmp[bitsOffset + size_t(rowBytes) * (height - 1)];
-  if (!png_image_finish_read(&image, &background, lastRow, -int32_t(rowBytes), nullptr)) {
+  // A negative row stride makes libpng write the rows bottom-up, the bottom row first in the
+  // buffer, as a BMP keeps them.
+  if (!png_image_finish_read(&image, &background, &bmp[bitsOffset], -int32_t(rowBytes), nullptr)) {
     std::string why = image.message;
     png_image_free(&image);
     throw std::runtime_error("not a usable PNG: " + why);

@@ -4,6 +4,10 @@
 
 #include <cstring>
 
+#ifdef MARLOWICK_HAVE_PNG
+#include <png.h>
+#endif
+
 #include "packager/bitmap.h"
 #include "packager/codepage.h"
 #include "packager/file_selection.h"
@@ -255,6 +259,35 @@ TEST(Pictures, TopDownIsTurnedAndBrokenOnesRefused) {
   EXPECT_THROW(normalisePicture(badOffset), std::runtime_error);
   EXPECT_THROW(normalisePicture({'G', 'I', 'F', '8', '9', 'a'}), std::runtime_error);
 }
+
+#ifdef MARLOWICK_HAVE_PNG
+TEST(Pictures, PngBecomesBottomUp24BitBmp) {
+  // 3 x 2 RGBA: top row red, green, transparent; bottom row blue, white, black.
+  const uint8_t rgba[] = {255, 0, 0, 255, 0, 255, 0, 255, 9, 9, 9, 0,
+                          0, 0, 255, 255, 255, 255, 255, 255, 0, 0, 0, 255};
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  image.width = 3;
+  image.height = 2;
+  image.format = PNG_FORMAT_RGBA;
+  png_alloc_size_t size = 0;
+  ASSERT_TRUE(png_image_write_get_memory_size(image, size, 0, rgba, 0, nullptr));
+  std::vector<uint8_t> png(size);
+  ASSERT_TRUE(png_image_write_to_memory(&image, png.data(), &size, 0, rgba, 0, nullptr));
+  png.resize(size);
+
+  std::vector<uint8_t> bmp = normalisePicture(png);
+  ASSERT_EQ(bmp.size(), 54u + 2 * 12);  // rows of 9 bytes padded to 12
+  EXPECT_EQ(bmp[28], 24);
+  EXPECT_EQ(bmp[22], 2);  // positive height: bottom-up
+  // BGR, bottom row first; the transparent pixel laid over white.
+  const uint8_t bottom[] = {255, 0, 0, 255, 255, 255, 0, 0, 0};
+  const uint8_t top[] = {0, 0, 255, 0, 255, 0, 255, 255, 255};
+  EXPECT_EQ(std::vector<uint8_t>(bmp.begin() + 54, bmp.begin() + 63), std::vector<uint8_t>(bottom, bottom + 9));
+  EXPECT_EQ(std::vector<uint8_t>(bmp.begin() + 66, bmp.begin() + 75), std::vector<uint8_t>(top, top + 9));
+}
+#endif
 
 TEST(CodePages, ConversionAndLineEnds) {
   CodePage cp(1252);
