@@ -11,6 +11,7 @@
 //   size ratio vs bzip2 -9: S           (marlowick bytes / bzip2 bytes; < 1 means smaller)
 //
 //   pack_bench [--megabytes N] [--keep]
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -35,6 +36,14 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+
+// Processor time (user and system) used so far by finished child processes. On a machine
+// shared with other work the wall times swing; these show the work itself.
+double childCpuSeconds() {
+  struct rusage u;
+  getrusage(RUSAGE_CHILDREN, &u);
+  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
 
 std::string quote(const std::string& s) {
   std::string q = "'";
@@ -177,22 +186,26 @@ int main(int argc, char** argv) {
   run("find " + quote(tree.string()) + " -type f -exec cat {} + >/dev/null");
 
   fs::path installer = scratch / "setup.exe";
+  double cpu0 = childCpuSeconds();
   auto t0 = Clock::now();
   int rc = run(quote(MARLOWICK_BINARY) + " build " + quote(project.string()) + " -o " + quote(installer.string()) +
                " --stub " + quote(stub.string()) + " --uninstaller " + quote(uninstaller.string()) + " --no-progress");
   double packSeconds = since(t0);
+  double packCpu = childCpuSeconds() - cpu0;
   if (rc != 0) {
     std::fprintf(stderr, "pack_bench: marlowick build failed (%d); the tree is kept in %s\n", rc, scratch.c_str());
     return 1;
   }
   uint64_t packBytes = fs::file_size(installer) - fs::file_size(stub);
-  std::printf("marlowick build (%u threads): %.2f s, %llu bytes after the stub\n", std::thread::hardware_concurrency(),
-              packSeconds, (unsigned long long)packBytes);
+  std::printf("marlowick build (%u threads): %.2f s (%.2f s of processor time), %llu bytes after the stub\n",
+              std::thread::hardware_concurrency(), packSeconds, packCpu, (unsigned long long)packBytes);
 
   // bzip2 -9 over the same files, one stream per file, next to each file.
+  cpu0 = childCpuSeconds();
   t0 = Clock::now();
   rc = run("find " + quote(tree.string()) + " -type f ! -name '*.bz2' -print0 | xargs -0 -n 64 bzip2 -9 -k -f");
   double bzipSeconds = since(t0);
+  double bzipCpu = childCpuSeconds() - cpu0;
   if (rc != 0) {
     std::fprintf(stderr, "pack_bench: bzip2 failed (%d)\n", rc);
     return 1;
@@ -204,8 +217,11 @@ int main(int argc, char** argv) {
       bzipBytes += e.file_size();
       ++streams;
     }
-  std::printf("bzip2 -9 per file (%zu streams, one thread): %.2f s, %llu bytes\n", streams, bzipSeconds,
-              (unsigned long long)bzipBytes);
+  std::printf("bzip2 -9 per file (%zu streams, one thread): %.2f s (%.2f s of processor time), %llu bytes\n", streams,
+              bzipSeconds, bzipCpu, (unsigned long long)bzipBytes);
+  double load[3] = {0, 0, 0};
+  if (getloadavg(load, 3) > 0)
+    std::printf("machine load average: %.2f (other work on the machine lowers the speed ratio)\n", load[0]);
 
   if (!keep) fs::remove_all(scratch);
   else std::printf("kept: %s\n", scratch.c_str());
