@@ -104,43 +104,46 @@ RunResult run(const std::vector<std::string>& argv, const Environment& env, doub
 
   const auto start = std::chrono::steady_clock::now();
   pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-  int open = 2;
   char buf[4096];
-  while (open > 0) {
+  int status = 0;
+  bool exited = false;
+  // Reads until the program has ended and its output is drained. A program may leave children
+  // behind that hold the pipes open for good (a wine server), so the end of the program, not
+  // the end of the pipes, ends the wait; what is already in the pipes is still read.
+  for (;;) {
+    if (!exited && ::waitpid(pid, &status, WNOHANG) == pid) exited = true;
     const double left = timeoutSeconds - secondsSince(start);
-    if (left <= 0) {
+    if (!exited && left <= 0) {
       result.timedOut = true;
       ::kill(-pid, SIGKILL);
-      break;
+      ::waitpid(pid, &status, 0);
+      exited = true;
     }
-    const int ready = ::poll(fds, 2, int(left * 1000 < 500 ? left * 1000 + 1 : 500));
+    const int ready = ::poll(fds, 2, exited ? 100 : 200);
     if (ready < 0 && errno != EINTR) break;
+    bool got = false;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
       if (n <= 0) {
         ::close(fds[i].fd);
         fds[i].fd = -1;
-        --open;
-      } else if (i == 0) {
+        continue;
+      }
+      got = true;
+      if (i == 0) {
         result.out.append(buf, size_t(n));
       } else if (errSink) {
         errSink->write(buf, n);
         errSink->flush();
       }
     }
+    if (fds[0].fd < 0 && fds[1].fd < 0 && exited) break;
+    if (exited && !got) break;
   }
   for (auto& f : fds)
     if (f.fd >= 0) ::close(f.fd);
-  int status = 0;
-  // The pipes can close before the program ends (it handed them to a child that went away).
-  while (::waitpid(pid, &status, result.timedOut ? 0 : WNOHANG) == 0) {
-    if (secondsSince(start) > timeoutSeconds) {
-      result.timedOut = true;
-      ::kill(-pid, SIGKILL);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  if (!exited) ::waitpid(pid, &status, 0);
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   else result.exitCode = 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
   return result;

@@ -416,7 +416,10 @@ TEST_F(EngineWine, SilentInstallIntoTheDefaultDestination) {
 
   // Shortcuts: .lnk for a PE program and a document, .pif for DOS programs; the program group
   // is made level by level below Programs.
-  auto endsWith = [](const std::string& s, const std::string& t) {
+  // Folder names as the shell spells them (wine writes "StartUp"); compared without case.
+  auto endsWith = [](std::string s, std::string t) {
+    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : t) c = char(std::tolower(static_cast<unsigned char>(c)));
     return s.size() >= t.size() && s.compare(s.size() - t.size(), t.size(), t) == 0;
   };
   EXPECT_TRUE(endsWith(log.shortcuts[0], "\\Desktop\\tool.lnk")) << log.shortcuts[0];
