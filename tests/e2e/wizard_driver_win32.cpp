@@ -16,8 +16,9 @@
 //   nobox SECONDS             log whether a message box appears within SECONDS
 //   watch LABEL ID SECONDS    log every distinct text of control ID until it is hidden or the time
 //                             is up (the file label), and the progress bar's positions
-//   splash SECONDS            wait for the splash window, log its rectangle, whether it is
-//                             topmost, and how long it stays visible (ms)
+//   splash SECONDS [NAME]     wait for the splash window, log its rectangle, whether it is
+//                             topmost, and how long it stays visible (ms); with NAME, snap it
+//                             as soon as it is seen
 //   snap NAME                 ask the host for a screenshot: write C:\snap\NAME.want holding
 //                             the wizard's rectangle and wait for C:\snap\NAME.done
 //   sleep MS
@@ -269,13 +270,16 @@ void watch(const char* label, int id, long seconds) {
   logNumber(name, texts);
 }
 
-void splash(long seconds) {
+void snap(const char* name);
+
+void splash(long seconds, const char* snapName) {
   HWND s = waitFor("Kivora", false, seconds);
   if (!s) {
     logLine("splash=none");
     return;
   }
   const DWORD seen = GetTickCount();
+  if (snapName[0]) snap(snapName);
   RECT r;
   GetWindowRect(s, &r);
   char text[96];
@@ -292,7 +296,7 @@ void snap(const char* name) {
   CreateDirectoryA("C:\\snap", nullptr);
   char path[MAX_PATH], text[96];
   RECT r{};
-  HWND target = wizard ? wizard : find("Kivora", false);
+  HWND target = wizard && IsWindow(wizard) ? wizard : find("Kivora", false);
   if (target) GetWindowRect(target, &r);
   wsprintfA(text, "%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
   wsprintfA(path, "C:\\snap\\%s.want", name);
@@ -372,7 +376,8 @@ void runCommand(char* p) {
     const int id = int(number(p));
     watch(label, id, number(p));
   } else if (same(verb, "splash")) {
-    splash(number(p));
+    const long seconds = number(p);
+    splash(seconds, word(p));
   } else if (same(verb, "snap")) {
     snap(word(p));
   } else if (same(verb, "sleep")) {
@@ -399,13 +404,16 @@ char* arguments() {
 }
 
 [[noreturn]] void run() {
+  // Parsing cuts the command line up in place: keep the whole of it first.
+  static char whole[4096];
+  lstrcpynA(whole, GetCommandLineA(), sizeof whole);
   char* args = arguments();
   if (args[0] == '/' && args[1] == 'm' && args[2] == 'a' && args[3] == 'r' && args[4] == 'k') {
     char* p = args + 5;
     char* file = word(p);
     HANDLE f = CreateFileA(file, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
     DWORD n;
-    const char* all = GetCommandLineA();
+    const char* all = whole;
     WriteFile(f, all, DWORD(length(all)), &n, nullptr);
     WriteFile(f, "\r\n", 2, &n, nullptr);
     CloseHandle(f);
