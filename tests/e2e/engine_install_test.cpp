@@ -622,6 +622,41 @@ source = "files"
   EXPECT_FALSE(fs::exists(S->driveC() / "Checksum Tool" / "3 third.txt"));
 }
 
+// The wizard road of the start-up: the wizard is shown with the default destination, the
+// installation runs on the wizard's worker thread, and after Finish the process ends with 0.
+// Cancel on the first page ends it with nothing installed.
+TEST_F(EngineWine, WizardRoad) {
+  NEED_SESSION();
+  Product p = newProduct("wizard");
+  addFile(p, "a.txt", {'a'});
+  addFile(p, "sub\\b.dat", sampleBytes(1500000, 8));
+  build(p, R"toml(
+[product]
+name = "Wizard Tool"
+[texts]
+finish = "All done."
+[destination]
+kind = "absolute"
+path = 'C:\Wizard Tool'
+[[files]]
+source = "files"
+)toml");
+  RunResult cancelled = drive({"dialog", "Wizard Tool Setup", "wait-text", "16", "Next >", "click", "15", "exit", "0"}, p.installer, "");
+  EXPECT_EQ(cancelled.exitCode, 0) << cancelled.out;
+  EXPECT_FALSE(fs::exists(S->driveC() / "Wizard Tool"));
+
+  RunResult r = drive({"dialog", "Wizard Tool Setup", "wait-text", "16", "Next >", "click", "16",
+                       "wait-visible", "20", "1", "expect-text", "20", "C:\\Wizard Tool",
+                       "type", "20", "C:\\Wizard Chosen", "wait-enabled", "16", "1", "click", "16",
+                       "wait-text", "16", "Install", "click", "16",
+                       "wait-text", "15", "Finish", "expect-text", "9", "All done.", "click", "15", "exit", "0"},
+                      p.installer, "");
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_EQ(boxCount(r.out), 0);
+  expectFilesInstalled(p, S->driveC() / "Wizard Chosen");
+  EXPECT_FALSE(fs::exists(S->driveC() / "Wizard Tool"));
+}
+
 // A full disk: a 1 MiB tmpfs as drive T:. The write that fails is asked about like a file that
 // cannot be created; Abort stops and the silent install does not report success.
 TEST_F(EngineWine, DiskFull) {
