@@ -27,16 +27,10 @@ add_custom_command(
   VERBATIM)
 set_source_files_properties(${MW_STUB_GEN}/stub_res.o PROPERTIES EXTERNAL_OBJECT TRUE GENERATED TRUE)
 
-add_library(mw_stub_objects OBJECT main_win32.cpp locator_win32.cpp placeholders_win32.cpp)
+add_library(mw_stub_objects OBJECT main_win32.cpp locator_win32.cpp)
 target_link_libraries(mw_stub_objects PUBLIC mw_core)
-# While the wizard's or the worker's library is not in the tree, stand-ins take their place.
-target_compile_definitions(mw_stub_objects PRIVATE
-  $<$<NOT:$<TARGET_EXISTS:mw_wizard_win32>>:MW_PLACEHOLDER_WIZARD>
-  $<$<NOT:$<TARGET_EXISTS:mw_install>>:MW_PLACEHOLDER_INSTALL>
-  $<$<NOT:$<TARGET_EXISTS:mw_decompress>>:MW_PLACEHOLDER_DECODER>)
 
-set(MW_STUB_LIBS mw_startup mw_checks_win32 $<TARGET_NAME_IF_EXISTS:mw_wizard_win32>
-    $<TARGET_NAME_IF_EXISTS:mw_install> mw_platform_win32 mw_crt
+set(MW_STUB_LIBS mw_startup mw_checks_win32 mw_wizard_win32 mw_install mw_platform_win32 mw_crt
     kernel32 user32 gdi32 advapi32 shell32 ole32 comctl32)
 
 function(mw_stub_link name)
