@@ -689,10 +689,9 @@ class ProjectReader {
           ok = false;
         }
       }
-      if (const toml::node* nameNode = t.get("name")) {
+      if (t.get("name")) {
         v.valueName = lineText(&t, "name", "value name");
         v.typeByte = int8_t(type);
-        (void)nameNode;
       } else {
         v.typeByte = int8_t(-int(type));  // the key's default value
       }
