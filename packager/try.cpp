@@ -6,6 +6,7 @@
 // registration, and the exit code with its meaning.
 //
 //   marlowick try INSTALLER.exe [--keep] [--timeout S] [-- ARGS...]
+//   (ARGS without /s: the wizard is walked through with its defaults, Next until Finish)
 //   marlowick try PROJECT.toml  ...            (builds it first, into a temporary folder)
 //
 // Exit code: 0 when the installer reported a complete installation (exit code 0), 1 when it did
@@ -199,7 +200,16 @@ int runTry(int argc, char** argv) {
   std::cout << "marlowick try: " << o.input.filename().string() << shown << "\n";
 
   std::vector<std::string> args{wine::Session::windowsPath(localDriver), "--stop-boxes", "--timeout",
-                                std::to_string(int(o.timeout)), "--", wine::Session::windowsPath(installer)};
+                                std::to_string(int(o.timeout))};
+  // Without /s the wizard runs: it is walked through with its defaults (Next until Finish).
+  bool silent = false;
+  for (const std::string& a : o.args) silent = silent || a.find("/s") != std::string::npos;
+  if (!silent) {
+    std::cout << "(no /s: walking the wizard with its defaults)\n";
+    for (const char* step : {"dialog", "*", "click-through", "16", "15", "Finish"}) args.push_back(step);
+  }
+  args.push_back("--");
+  args.push_back(wine::Session::windowsPath(installer));
   args.insert(args.end(), o.args.begin(), o.args.end());
   const wine::RunResult run = session->wine(args, o.timeout + 120, session->scratch());
   session->waitIdle();

@@ -40,7 +40,7 @@ const VerbInfo kVerbs[] = {
     {"expect-text", 2},  {"wait-text", 2},     {"expect-visible", 2}, {"wait-visible", 2},
     {"expect-enabled", 2}, {"wait-enabled", 2}, {"click", 1},        {"command", 1},
     {"type", 2},         {"close", 0},         {"sleep", 1},        {"wait-gone", 0},
-    {"exit", 1},         {"wait-box", 1},      {"remove", 1},
+    {"exit", 1},         {"wait-box", 1},      {"remove", 1},     {"click-through", 3},
 };
 
 struct Options {
@@ -394,6 +394,27 @@ void runStep(const Step& s) {
   } else if (v == "sleep") {
     const DWORD until = GetTickCount() + DWORD(std::atoi(s.args[0].c_str()));
     while (int(until - GetTickCount()) > 0) tick(false);
+  } else if (v == "click-through") {
+    // Walks a wizard with its defaults: presses NEXT whenever it is shown and enabled (waiting
+    // while it is disabled, as during an installation) until FINISH reads the finishing text,
+    // then presses FINISH.
+    HWND next = control(s.args[0]);
+    HWND finish = control(s.args[1]);
+    for (int presses = 0;;) {
+      if (matches(s.args[2], windowText(finish)) && ownVisible(finish) && IsWindowEnabled(finish)) break;
+      if (ownVisible(next) && IsWindowEnabled(next)) {
+        if (++presses > 50) failStep("click-through: the wizard does not get to its end");
+        say("click id=%s \"%s\"", s.args[0].c_str(), printable(windowText(next)).c_str());
+        PostMessageA(next, BM_CLICK, 0, 0);
+        // Give the page time to change before looking again.
+        for (int i = 0; i < 10; ++i) tick(false);
+        continue;
+      }
+      if (!childRunning()) failStep("click-through: the program ended");
+      tick(false);
+    }
+    say("click id=%s \"%s\"", s.args[1].c_str(), printable(windowText(finish)).c_str());
+    PostMessageA(finish, BM_CLICK, 0, 0);
   } else if (v == "wait-gone") {
     HWND d = currentDialog;
     waitFor("wait-gone", false, [&] { return !d || !IsWindow(d) || !IsWindowVisible(d); });
