@@ -25,9 +25,12 @@ std::string hex32(uint32_t v) {
   return s;
 }
 
-std::string mib(uint64_t bytes) {
+std::string size(uint64_t bytes) {
   char s[32];
-  std::snprintf(s, sizeof s, "%.2f MiB", double(bytes) / 1048576.0);
+  if (bytes < 1048576)
+    std::snprintf(s, sizeof s, "%.1f KiB", double(bytes) / 1024.0);
+  else
+    std::snprintf(s, sizeof s, "%.2f MiB", double(bytes) / 1048576.0);
   return s;
 }
 
@@ -265,8 +268,8 @@ int runBuild(const BuildCommand& command, std::ostream& out, std::ostream& err) 
     BuildSummary s = buildInstaller(std::move(project), command.options);
     if (!command.quiet)
       out << command.options.output.string() << ": " << s.files << " files (" << s.storedContents
-          << " distinct contents, " << s.chunks << " chunks), " << mib(s.inputBytes) << " packed into "
-          << mib(s.installerSize) << "\n";
+          << " distinct contents, " << s.chunks << " chunks), " << size(s.inputBytes) << " packed into "
+          << size(s.installerSize) << "\n";
     return 0;
   } catch (const BuildError& e) {
     err << "marlowick: error: " << e.what() << "\n";
