@@ -453,8 +453,15 @@ std::unique_ptr<Session> Session::create(std::string& error, std::ostream* progr
       fs::create_directory(link, ec);
     }
   }
+  // Message boxes need a screen; a display that is set but gone (a local ":N" without its
+  // socket) counts as none.
   auto display = s->env_.find("DISPLAY");
-  if (display == s->env_.end() || display->second.empty()) s->xvfbPid_ = startXvfb(s->env_, progress);
+  bool haveDisplay = display != s->env_.end() && !display->second.empty();
+  if (haveDisplay && display->second[0] == ':') {
+    const std::string number = display->second.substr(1, display->second.find('.') - 1);
+    haveDisplay = fs::exists("/tmp/.X11-unix/X" + number);
+  }
+  if (!haveDisplay) s->xvfbPid_ = startXvfb(s->env_, progress);
   return s;
 }
 

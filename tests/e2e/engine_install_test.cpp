@@ -532,6 +532,13 @@ source = "files"
   RunResult yes = drive({"box-text", "Installer corrupted*", "Yes"}, p.installer, "/s");
   EXPECT_EQ(yes.exitCode, kInstalled) << yes.out;
   expectFilesInstalled(p, S->driveC() / "Corrupt Tool");
+
+  // The bare stub has no payload at all: the same question, and going on is refused with a
+  // message instead of running on garbage.
+  const fs::path bare = p.dir / "bare.exe";
+  fs::copy_file(kDist / "stub.exe", bare, fs::copy_options::overwrite_existing);
+  RunResult none = drive({"box-text", "Installer corrupted*", "Yes", "box-text", "*cannot be read*", "OK"}, bare, "/s");
+  EXPECT_EQ(none.exitCode, kPayloadCorrupt) << none.out;
 }
 
 // A destination that cannot be made the current folder (a file stands there) is asked about;
