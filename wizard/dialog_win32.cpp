@@ -240,6 +240,17 @@ void initialise(HWND dialog) {
   g.licenceProc = reinterpret_cast<WNDPROC>(
       SetWindowLongA(box, GWL_WNDPROC, reinterpret_cast<LONG>(&licenceFilter)));
 
+  // The subtitle has room for two lines: it wraps before a banner on the right instead of
+  // running under it. (The title has room for one line only and keeps its width.)
+  if (g.banner.drawable && script().bannerAlignment == 2 && control(kHeaderSubtitle)) {
+    const int left = bannerX(2, g.bannerBand.right, g.banner.drawWidth);
+    const Rect r = clientRect(control(kHeaderSubtitle));
+    const int width = headerTextWidth(r, left);
+    if (width != r.right - r.left)
+      SetWindowPos(control(kHeaderSubtitle), nullptr, 0, 0, width, r.bottom - r.top,
+                   SWP_NOMOVE | SWP_NOZORDER);
+  }
+
   WizardGeometry geometry{};
   geometry.lineX = setUpFontsAndLink();
   const Rect line = clientRect(control(kFooterLine));
@@ -302,7 +313,7 @@ void hover(int x, int y) {
     case HoverChange::leave: {
       SendMessageA(control(kHyperlink), WM_SETFONT, WPARAM(g.dialogFont), TRUE);
       RECT r{g.hot.left, g.hot.top, g.hot.right, g.hot.bottom};
-      InvalidateRect(g.dialog, &r, TRUE);
+      InvalidateRect(g.dialog, &r, TRUE);  // a transparent control leaves its underline behind
       ReleaseCapture();
       break;
     }

@@ -117,6 +117,13 @@ int bannerX(uint8_t alignment, int bandWidth, int drawWidth) {
   }
 }
 
+int headerTextWidth(const Rect& control, int bannerLeft) {
+  const int width = control.right - control.left;
+  const int room = bannerLeft - 6 - control.left;
+  if (room >= width || room < kMinHeaderTextWidth) return width;
+  return room;
+}
+
 TitleFontHeights titleFontHeights(int dialogFontHeight) {
   const int h = dialogFontHeight > -11 ? -11 : dialogFontHeight;
   return TitleFontHeights{h - 4, h - 2};

@@ -67,6 +67,12 @@ inline uint32_t splashMilliseconds(uint8_t splashSeconds) {
 // anything else left.
 int bannerX(uint8_t alignment, int bandWidth, int drawWidth);
 
+// The width the header subtitle keeps when a banner starts at bannerLeft on its right: it ends
+// 6 pixels before the banner, so a long subtitle wraps instead of running under the picture.
+// A control that would be left narrower than kMinHeaderTextWidth keeps its width.
+constexpr int kMinHeaderTextWidth = 160;
+int headerTextWidth(const Rect& control, int bannerLeft);
+
 // The white rectangle of a page: the side area in the side layout, the banner band otherwise.
 // The rest of the client area below it is button face.
 inline const Rect& whiteArea(bool sideLayout, const Rect& sideArea, const Rect& bannerBand) {

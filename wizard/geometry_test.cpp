@@ -162,6 +162,14 @@ TEST(Painting, BannerPosition) {
   EXPECT_EQ(bannerX(1, 498, 498), 0);
 }
 
+TEST(Painting, HeaderTextsStopBeforeARightBanner) {
+  const Rect subtitle{35, 26, 554, 52};
+  EXPECT_EQ(headerTextWidth(subtitle, 432), 432 - 6 - 35);
+  EXPECT_EQ(headerTextWidth(subtitle, 600), 519);  // the banner starts beyond the text
+  EXPECT_EQ(headerTextWidth(subtitle, 35 + 6 + 159), 519);  // too little room left: unchanged
+  EXPECT_EQ(headerTextWidth(subtitle, 35 + 6 + 160), 160);
+}
+
 TEST(Painting, WhiteArea) {
   const Rect side{0, 0, 498, 304}, band{0, 0, 498, 62};
   EXPECT_EQ(whiteArea(true, side, band).bottom, 304);
