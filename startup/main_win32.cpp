@@ -54,7 +54,7 @@ constexpr char kNoMemory[] = "There is not enough memory to run the installer.";
 constexpr char kFolderTooLong[] =
     "The destination folder given after /s is too long.\r\nIt must be shorter than 1024 characters.";
 constexpr char kDefaultTooLong[] =
-    "The destination folder is too long.\r\nIt must be shorter than 1024 characters.";
+    "The destination folder is too long.\r\nIt must be shorter than 1023 characters.";
 
 [[noreturn]] void endProcess(uint32_t silentCode) {
   // The wizard road ends with 0 whatever happened: only unattended runs report through the code.
