@@ -52,7 +52,9 @@ HostPlatform::HostPlatform(fs::path root) : root_(std::move(root)) {
   for (const auto& [id, path] : shellFolders) fs::create_directories(hostPath(path));
 }
 
-HostPlatform::~HostPlatform() = default;
+HostPlatform::~HostPlatform() {
+  if (installerFd_ >= 0) ::close(installerFd_);
+}
 
 std::string HostPlatform::absolute(const std::string& windowsPath) const {
   std::string path = windowsPath;
@@ -154,6 +156,17 @@ void HostPlatform::release(void* block) {
 }
 
 uint32_t HostPlatform::readInstaller(uint32_t offset, void* buffer, uint32_t length) {
+  if (!installerFile.empty()) {
+    if (installerFd_ < 0) installerFd_ = ::open(installerFile.c_str(), O_RDONLY);
+    uint32_t done = 0;
+    while (installerFd_ >= 0 && done < length) {
+      const ssize_t n = ::pread(installerFd_, static_cast<uint8_t*>(buffer) + done, length - done,
+                                off_t(offset) + done);
+      if (n <= 0) break;
+      done += uint32_t(n);
+    }
+    return done;
+  }
   if (offset >= installer.size()) return 0;
   const uint32_t n = uint32_t(std::min<uint64_t>(length, installer.size() - offset));
   std::memcpy(buffer, installer.data() + offset, n);

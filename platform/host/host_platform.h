@@ -3,7 +3,7 @@
 //   files      real files under a root folder; drive letter X: is the folder root/X, so
 //              "C:\Apps\Tool" is root/C/Apps/Tool. '\' and '/' both separate; "." and ".."
 //              are resolved as the system resolves them. Names are case-sensitive here.
-//   installer  a byte vector the test fills (readInstaller reads it).
+//   installer  a byte vector the test fills, or a file (readInstaller reads it).
 //   registry   in memory; keys compare without regard to case, as the system's do.
 //   shortcuts  a small text file at the shortcut's path: the target and the working folder.
 //   user       answers are taken from a queue; every question, label and bar position is kept.
@@ -35,6 +35,7 @@ class HostPlatform final : public Platform {
 
   // ---- What a test sets up ----
   std::vector<uint8_t> installer;
+  std::string installerFile;                 // when set, read instead of `installer` (large payloads)
   std::deque<int32_t> answers;               // taken in order by ask(); empty: AnswerCancel
   std::vector<uint8_t> manifestBytes;        // empty: no manifest resource
   LocalTime now{2001, 9, 9, 1, 46, 40};
@@ -106,6 +107,7 @@ class HostPlatform final : public Platform {
   void localTime(LocalTime& now) override;
 
  private:
+  int installerFd_ = -1;  // installerFile, opened on first read
   // A Windows path made absolute and normalised: "C:\a\b" (a drive's root is "C:\").
   // Empty when it cannot be resolved (no drive, a server path).
   std::string absolute(const std::string& windowsPath) const;

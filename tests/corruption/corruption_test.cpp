@@ -29,27 +29,28 @@
 
 #include "core/bytes.h"
 #include "decompress/stored_writer.h"
-#include "install/install.h"
 #include "platform/host/host_platform.h"
 #include "startup/arena.h"
 #include "startup/payload.h"
 #include "startup/script.h"
+#include "tests/support/host_engine.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-// How a run ended; also the child's exit code.
+// How a run ended; also the child's exit code: the engine's outcomes, and the defects found
+// around them.
 enum Outcome : int {
-  Finished = 10,            // the worker ran to its end, every file as the script says
-  FinishedIncomplete = 11,  // it ran to its end; the user went on past a damaged file
-  RefusedPayload = 20,      // the payload could not be used: the user was told
-  RefusedScript = 21,       // the script's lists are malformed: the user was told
-  StoppedAtQuestion = 22,   // the user stopped at one of the worker's questions
-  OutsideWrite = 30,        // something appeared outside the destination: a defect
+  Finished = mw::test::EngineFinished,
+  FinishedIncomplete = mw::test::EngineFinishedIncomplete,
+  RefusedPayload = mw::test::EngineRefusedPayload,
+  RefusedScript = mw::test::EngineRefusedScript,
+  StoppedAtQuestion = mw::test::EngineStopped,
+  OutsideWrite = 30,        // something appeared outside the destination
   SilentDamage = 31,        // reported as complete, but the files differ from the product's
-  SilentStop = 32,          // stopped without asking the user anything
+  SilentStop = mw::test::EngineStoppedSilently,
 };
 
 const char* outcomeName(int code) {
@@ -66,73 +67,23 @@ const char* outcomeName(int code) {
   }
 }
 
-// The engine's start-up as far as a silent installation goes ("/s C:\Dest"), over the host
-// platform. The checks of the environment are left out: they look at the system, not the payload.
-// Messages the Windows start-up shows on its own (payload unusable) are counted as questions.
+// Every question is answered Yes; Ignore where a question has no Yes, Cancel where it has
+// neither Yes nor Ignore.
+int32_t answerYes(const mw::HostPlatform::Question& q) {
+  switch (q.style & 0xF) {
+    case 3:
+    case 4: return mw::AnswerYes;
+    case 2: return mw::AnswerIgnore;
+    case 5: return mw::AnswerCancel;
+    default: return mw::AnswerOk;
+  }
+}
+
 int runEngine(const Bytes& installer, const fs::path& root) {
   mw::HostPlatform os(root);
   os.installer = installer;
-  os.responder = [](const mw::HostPlatform::Question& q) -> int32_t {
-    switch (q.style & 0xF) {
-      case 4: return mw::AnswerYes;      // Yes/No
-      case 3: return mw::AnswerYes;      // Yes/No/Cancel
-      case 2: return mw::AnswerIgnore;   // Abort/Retry/Ignore
-      case 5: return mw::AnswerCancel;   // Retry/Cancel
-      default: return mw::AnswerOk;
-    }
-  };
-  // A refusal of the start-up: the Windows program shows "Error" and ends.
-  auto refuse = [&](int code) {
-    os.questions.push_back({"Error", "refused", 16, false});
-    return code;
-  };
-
-  if (installer.size() < mw::kMinimumStubSize) return refuse(RefusedPayload);
-  const mw::LocatorRecord record = mw::parseLocator(installer.data() + mw::kLocatorOffset);
-  uint32_t allocate = 0, toRead = 0;
-  std::unique_ptr<uint8_t[]> readBuffer;
-  if (mw::readBufferSizes(record, allocate, toRead) && allocate < (256u << 20)) {
-    readBuffer.reset(new uint8_t[allocate]());
-    if (record.scriptOffset < installer.size()) {
-      size_t n = std::min<size_t>(toRead, installer.size() - record.scriptOffset);
-      std::memcpy(readBuffer.get() + mw::kReadBufferLead, installer.data() + record.scriptOffset, n);
-    }
-  }
-  if (!readBuffer || !mw::payloadIntact(readBuffer.get(), record)) {
-    if (os.ask("Error", "Installer corrupted or incomplete.", 20, false) != mw::AnswerYes) return RefusedPayload;
-    if (!readBuffer) return refuse(RefusedPayload);
-  }
-  const uint32_t scriptLength = mw::scriptDecodedLength(readBuffer.get());
-  uint32_t arenaSize = 0;
-  // A 32-bit process gets no more than this; the Windows start-up refuses when the heap says no.
-  if (!mw::arenaSizeFor(scriptLength, arenaSize) || arenaSize > (512u << 20)) return refuse(RefusedPayload);
-  std::unique_ptr<uint8_t[]> block(new uint8_t[arenaSize]());
-  mw::Arena arena{};
-  mw::layOutArena(arena, block.get(), scriptLength);
-  const mw::LoadResult loaded = mw::loadScript(readBuffer.get(), record, arena);
-  readBuffer.reset();
-  std::strcpy(arena.installDir, "C:\\Dest");
-  if (loaded != mw::LoadOk) return refuse(RefusedPayload);
-  mw::SetupScript front;
-  if (!mw::parseFront(arena.base, arena.scriptLength, front)) return refuse(RefusedPayload);
-
-  mw::ScriptCursor cursor{};
-  mw::InstallJob job{};
-  job.platform = &os;
-  job.arena = &arena;
-  job.front = &front;
-  job.blobOffset = record.scriptOffset + record.scriptLength;
-  job.wizard = false;
-  job.cursor = &cursor;
-  switch (mw::installWorker(job)) {
-    case mw::InstallDone: return Finished;
-    case mw::InstallIncomplete: return FinishedIncomplete;
-    case mw::InstallStopped: return os.questions.empty() ? SilentStop : StoppedAtQuestion;
-    case mw::InstallCorrupt: return refuse(RefusedScript);
-    case mw::InstallBadDestination:
-    case mw::InstallNoMemory: return refuse(RefusedPayload);
-    default: return 99;
-  }
+  os.responder = answerYes;
+  return mw::test::runSilentEngine(os, "C:\\Dest");
 }
 
 // True when every path under `root` lies in the destination, in a shell folder (shortcuts and
