@@ -637,6 +637,8 @@ TEST_F(EngineWine, WizardRoad) {
   Product p = newProduct("wizard");
   addFile(p, "a.txt", {'a'});
   addFile(p, "sub\\b.dat", sampleBytes(1500000, 8));
+  const std::string mark = "echo ran> ran.txt\r\n";
+  addFile(p, "mark.cmd", std::vector<uint8_t>(mark.begin(), mark.end()));
   build(p, R"toml(
 [product]
 name = "Wizard Tool"
@@ -647,6 +649,8 @@ kind = "absolute"
 path = 'C:\Wizard Tool'
 [[files]]
 source = "files"
+[after-install]
+run = "mark.cmd"
 )toml");
   RunResult cancelled = drive({"dialog", "Wizard Tool Setup", "wait-text", "16", "Next >", "click", "15", "exit", "0"}, p.installer, "");
   EXPECT_EQ(cancelled.exitCode, 0) << cancelled.out;
@@ -656,11 +660,14 @@ source = "files"
                        "wait-visible", "20", "1", "expect-text", "20", "C:\\Wizard Tool",
                        "type", "20", "C:\\Wizard Chosen", "wait-enabled", "16", "1", "click", "16",
                        "wait-text", "16", "Install", "click", "16",
-                       "wait-text", "15", "Finish", "expect-text", "9", "All done.", "click", "15", "exit", "0"},
+                       "wait-text", "15", "Finish", "expect-text", "9", "All done.", "click", "15",
+                       "sleep", "20000", "exit", "0"},
                       p.installer, "");
   EXPECT_EQ(r.exitCode, 0) << r.out;
   EXPECT_EQ(boxCount(r.out), 0);
   expectFilesInstalled(p, S->driveC() / "Wizard Chosen");
+  // The run-after action started the installed command file in the installation folder.
+  EXPECT_TRUE(fs::exists(S->driveC() / "Wizard Chosen" / "ran.txt")) << "the run-after action ran";
   EXPECT_FALSE(fs::exists(S->driveC() / "Wizard Tool"));
 }
 
