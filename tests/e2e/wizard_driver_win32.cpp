@@ -21,6 +21,12 @@
 //                             as soon as it is seen
 //   snap NAME                 ask the host for a screenshot: write C:\snap\NAME.want holding
 //                             the wizard's rectangle and wait for C:\snap\NAME.done
+//   link move|up|away         the real pointer over the hyperlink, the left button clicked
+//                             there, or the pointer moved off it (60 pixels to its right)
+//   linkstate LABEL           log whether the wizard holds the mouse capture (LABEL.capture,
+//                             1 or 0): it does while the pointer hovers over a live link
+//   licence LABEL             try to type, paste, cut, clear and delete in the licence box and
+//                             to scroll it: LABEL.unchanged, LABEL.scrolled (1 or 0)
 //   sleep MS
 //   exit SECONDS              wait for the program to end, log "exit=CODE" or "exit=timeout"
 //
@@ -311,6 +317,70 @@ void snap(const char* name) {
   logLine("snap=", name);
 }
 
+// The real pointer over the hyperlink (move), the left button pressed and released there (up),
+// or the pointer moved off it to the middle of the dialog (away). Real input, not posted
+// messages: the dialog captures the mouse while the pointer is over the link, and the system
+// then reports where the real pointer is.
+void link(const char* what) {
+  RECT r;
+  POINT at;
+  GetWindowRect(GetDlgItem(wizard, 10), &r);
+  at = POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+  // Off the link but still over the dialog itself (the footer line lets the pointer through),
+  // so the dialog hears the move even without the capture.
+  if (same(what, "away")) at.x = r.right + 60;
+  SetCursorPos(at.x, at.y);
+  if (same(what, "up")) {
+    mouse_event(MOUSEEVENTF_LEFTDOWN, 0, 0, 0, 0);
+    mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
+  }
+  Sleep(400);
+  DWORD_PTR ignored;
+  SendMessageTimeoutA(wizard, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
+  char text[64];
+  wsprintfA(text, "%s %ld,%ld", what, at.x, at.y);
+  logLine("link=", text);
+}
+
+// What the hover over the hyperlink shows from outside: whether the wizard's thread holds the
+// mouse capture (LABEL.capture, 1 or 0), which it does exactly while the link is underlined.
+void linkState(const char* label) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  GetGUIThreadInfo(GetWindowThreadProcessId(wizard, nullptr), &info);
+  char name[64];
+  wsprintfA(name, "%s.capture", label);
+  logNumber(name, info.hwndCapture == wizard ? 1 : 0);
+}
+
+// Tries to change the licence box as a user could (typing, Backspace, paste, cut, clear, the
+// Delete key on a selection) and to scroll it with Page Down; logs LABEL.unchanged and
+// LABEL.scrolled (1 or 0).
+void licence(const char* label) {
+  HWND box = GetDlgItem(wizard, 12);
+  char before[4096], after[4096], name[64];
+  textOf(box, before, sizeof before);
+  command(box, EM_SETSEL, 0, -1);
+  command(box, WM_CHAR, 'x', 1);
+  command(box, WM_CHAR, VK_BACK, 1);
+  command(box, WM_PASTE, 0, 0);
+  command(box, WM_CUT, 0, 0);
+  command(box, WM_CLEAR, 0, 0);
+  command(box, WM_KEYDOWN, VK_DELETE, 1);
+  command(box, WM_KEYUP, VK_DELETE, 1);
+  textOf(box, after, sizeof after);
+  wsprintfA(name, "%s.unchanged", label);
+  logNumber(name, same(before, after) ? 1 : 0);
+  command(box, EM_SETSEL, 0, 0);
+  DWORD_PTR first = 0, later = 0;
+  SendMessageTimeoutA(box, EM_GETFIRSTVISIBLELINE, 0, 0, SMTO_NORMAL, 2000, &first);
+  command(box, WM_KEYDOWN, VK_NEXT, 1);
+  command(box, WM_KEYUP, VK_NEXT, 1);
+  SendMessageTimeoutA(box, EM_GETFIRSTVISIBLELINE, 0, 0, SMTO_NORMAL, 2000, &later);
+  wsprintfA(name, "%s.scrolled", label);
+  logNumber(name, later > first ? 1 : 0);
+}
+
 void waitExit(long seconds) {
   if (!child.hProcess) {
     logLine("exit=none");
@@ -380,6 +450,12 @@ void runCommand(char* p) {
     splash(seconds, word(p));
   } else if (same(verb, "snap")) {
     snap(word(p));
+  } else if (same(verb, "link")) {
+    link(word(p));
+  } else if (same(verb, "linkstate")) {
+    linkState(word(p));
+  } else if (same(verb, "licence")) {
+    licence(word(p));
   } else if (same(verb, "sleep")) {
     Sleep(DWORD(number(p)));
   } else if (same(verb, "exit")) {

@@ -5,7 +5,8 @@
 # DIST_DIR holds marlowick, stub.exe, uninstaller.exe and wizard_driver.exe.
 #
 # Installers:
-#   full   side picture, banner, licence, live link; runs bin\marker.exe from the folder after
+#   full   side picture, banner, long licence, live link (hovered and clicked); runs
+#          bin\marker.exe from the folder after
 #   plain  no side picture, no licence, no title texts, disabled link, a large first file; opens
 #          an http address after the installation (handed to a registered stand-in handler)
 #   misc   splash picture, restart question, no run-after action
@@ -52,7 +53,10 @@ head -c $((6 * 1024 * 1024)) /dev/urandom >"$work/plain/payload/0big.bin"
 printf 'Plain.\r\n' >"$work/plain/payload/readme.txt"
 cp "$dist/wizard_driver.exe" "$work/plain/payload/bin/marker.exe"
 printf 'Misc.\r\n' >"$work/misc/payload/misc.txt"
-printf 'These are the terms.\n\nPress Page Down.\n' >"$work/full/licence.txt"
+{
+  printf 'These are the terms.\n\nPress Page Down.\n'
+  for n in $(seq 1 60); do printf 'Clause %d of the terms.\n' "$n"; done
+} >"$work/full/licence.txt"
 
 cat >"$work/full/project.toml" <<EOF
 [product]
@@ -142,6 +146,19 @@ wizard 120
 dump w1
 click 16
 dump w2
+licence lic
+link move
+linkstate lf1
+link up
+linkstate lf2
+link move
+linkstate lf3
+link away
+linkstate lf4
+link move
+linkstate lf5
+link away
+linkstate lf6
 click 17
 dump w1b
 click 16
@@ -179,6 +196,9 @@ exit 120
 run C:\plain.exe
 wizard 120
 dump p1
+link move
+linkstate lfd
+link away
 click 16
 dump p3
 click 17
@@ -290,6 +310,17 @@ expect_glob w2.12 "1 1 These are the terms.*"
 for id in 1 17; do shown w2 $id; done
 for id in 3 4 6 9; do hidden w2 $id; done
 expect_glob w2.footer "[1-9]*"
+# the licence box cannot be changed but scrolls; the link reacts (underlined, mouse captured)
+# while the pointer is over it, opens its target on a click, and reacts again only after the
+# pointer has left
+expect lic.unchanged 1
+expect lic.scrolled 1
+expect lf1.capture 1
+expect lf2.capture 0
+expect lf3.capture 0
+expect lf4.capture 0
+expect lf5.capture 1
+expect lf6.capture 0
 # Back to the welcome page
 expect w1b.3 "1 1 Welcome to the Wizard Test Full Setup Wizard"
 expect w1b.16 "1 1 Next >"
@@ -337,6 +368,7 @@ expect p1.5 "1 1 Click Next to continue, or Cancel to exit Setup..."
 expect p1.7 "0 1 "
 expect p1.8 "0 1 "
 expect p1.10 "1 0 Disabled link"
+expect lfd.capture 0  # a link without a target does not react
 shown p1 1
 hidden p1 17
 shown p3 17
@@ -406,9 +438,13 @@ marks=$(tr -d '\r' <"$drive_c/runafter1.txt" 2>/dev/null)
 [ "$(printf '%s\n' "$marks" | grep -c .)" = 1 ] || fail "run-after of full: '$marks'"
 [[ "$marks" == *'C:\Apps\Full\bin\marker.exe'*' /mark C:\runafter1.txt /x' ]] ||
   fail "run-after of full started '$marks'"
+# The shell gets the link's target once (the click), then the run-after address of plain.
 http=$(tr -d '\r' <"$drive_c/http.txt" 2>/dev/null)
-[ "$(printf '%s\n' "$http" | grep -c .)" = 1 ] || fail "run-after of plain: '$http'"
-[[ "$http" == *'http://example.invalid/page?a=1 /b'* ]] || fail "run-after of plain opened '$http'"
+[ "$(printf '%s\n' "$http" | grep -c .)" = 2 ] || fail "addresses opened: '$http'"
+[[ "$(printf '%s\n' "$http" | sed -n 1p)" == *' http://example.invalid/link' ]] ||
+  fail "the link opened '$(printf '%s\n' "$http" | sed -n 1p)'"
+[[ "$(printf '%s\n' "$http" | sed -n 2p)" == *'http://example.invalid/page?a=1 /b' ]] ||
+  fail "run-after of plain opened '$(printf '%s\n' "$http" | sed -n 2p)'"
 
 if [ "$failures" -ne 0 ]; then
   echo "wizard_e2e: $failures failure(s)" >&2
