@@ -11,13 +11,12 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 
 work=$(mktemp -d)
 export WINEPREFIX="$work/pfx"
-cleanup() { wineserver -k >/dev/null 2>&1; rm -rf "$work"; }
+cleanup() { mw_wine_end "$WINEPREFIX"; rm -rf "$work"; }
 trap cleanup EXIT
 mw_wine_prefix "$WINEPREFIX"
 
 cp "$dist/checks_probe.exe" "$WINEPREFIX/drive_c/"
 timeout 300 wine 'C:\checks_probe.exe' 'C:\probe.txt' >/dev/null 2>&1
-timeout 120 wineserver -w
 out="$WINEPREFIX/drive_c/probe.txt"
 if [ ! -s "$out" ]; then
   echo "FAIL: the probe wrote nothing" >&2
