@@ -35,4 +35,17 @@ uint32_t composeBrowseResult(const char* chosen, const char* destinationPath, ch
   return n;
 }
 
+const char* browseSubfolder(uint8_t destinationKind, const char* destinationPath) {
+  if (!destinationPath) return "";
+  if (destinationKind >= 1 && destinationKind <= 10) return destinationPath;
+  // The start of the last non-empty name; separators after it stay (a final backslash is fine
+  // in a destination).
+  const char* last = destinationPath;
+  for (const char* p = destinationPath; *p; ++p) {
+    if ((*p == '\\' || *p == '/' || *p == ':') && p[1] && p[1] != '\\' && p[1] != '/')
+      last = p + 1;
+  }
+  return last;
+}
+
 }  // namespace mw

@@ -34,4 +34,10 @@ bool destinationAcceptable(const char* text, uint32_t length, DriveTypeQuery dri
 uint32_t composeBrowseResult(const char* chosen, const char* destinationPath, char* out,
                              uint32_t room);
 
+// The part of destinationPath the browser appends. For the destination kinds with a base
+// folder (1 to 10) it is the whole subfolder. For the other kinds destinationPath is a complete
+// destination such as C:\Tools\Acme: appending all of it would give D:\Apps\C:\Tools\Acme,
+// so only its last folder name is taken (Acme).
+const char* browseSubfolder(uint8_t destinationKind, const char* destinationPath);
+
 }  // namespace mw

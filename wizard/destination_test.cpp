@@ -100,5 +100,21 @@ TEST(Destination, BrowseResult) {
   EXPECT_FALSE(accepts(out));
 }
 
+TEST(Destination, WhatTheBrowserAppends) {
+  for (uint8_t kind = 1; kind <= 10; ++kind)
+    EXPECT_STREQ(browseSubfolder(kind, "Vendor\\Tool"), "Vendor\\Tool");
+  // A complete destination contributes its last folder name only.
+  EXPECT_STREQ(browseSubfolder(0, "C:\\Tools\\Acme"), "Acme");
+  EXPECT_STREQ(browseSubfolder(11, "C:\\Tools\\Acme\\"), "Acme\\");
+  EXPECT_STREQ(browseSubfolder(255, "\\\\server\\share\\Acme"), "Acme");
+  EXPECT_STREQ(browseSubfolder(0, "D:Acme"), "Acme");
+  EXPECT_STREQ(browseSubfolder(0, "Acme"), "Acme");
+  EXPECT_STREQ(browseSubfolder(0, ""), "");
+  EXPECT_STREQ(browseSubfolder(0, nullptr), "");
+  char out[64];
+  composeBrowseResult("D:\\Apps", browseSubfolder(0, "C:\\Tools\\Acme"), out, sizeof out);
+  EXPECT_STREQ(out, "D:\\Apps\\Acme");
+}
+
 }  // namespace
 }  // namespace mw

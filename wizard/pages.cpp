@@ -267,7 +267,8 @@ void WizardController::browse() {
   char chosen[kDestinationRoom];
   if (!view_->browseFolder(chosen, sizeof chosen)) return;
   char result[kDestinationRoom];
-  composeBrowseResult(chosen, script_->destinationPath, result, sizeof result);
+  composeBrowseResult(chosen, browseSubfolder(script_->destinationKind, script_->destinationPath),
+                      result, sizeof result);
   // The edit's change notification validates the new text.
   view_->setText(kDestinationEdit, result);
 }

@@ -316,6 +316,12 @@ TEST(Pages, BrowseSetsTheEditAndRevalidates) {
   w.controller.browse();
   EXPECT_EQ(d.text(kDestinationEdit), "D:\\Acme Tool");
   EXPECT_TRUE(d.enabled(kNextButton));
+  // A product whose destination is a complete path appends its last folder name only.
+  w.script.destinationKind = 0;
+  w.script.destinationPath = "C:\\Tools\\Acme Tool";
+  d.browseChoice = "D:\\Apps";
+  w.controller.browse();
+  EXPECT_EQ(d.text(kDestinationEdit), "D:\\Apps\\Acme Tool");
   d.browseChoice = "D:\\" + std::string(300, 'x');
   w.controller.browse();
   EXPECT_FALSE(d.enabled(kNextButton));

@@ -27,6 +27,9 @@
 //                             1 or 0): it does while the pointer hovers over a live link
 //   licence LABEL             try to type, paste, cut, clear and delete in the licence box and
 //                             to scroll it: LABEL.unchanged, LABEL.scrolled (1 or 0)
+//   browse LABEL cancel|PATH  press Browse; log where the folder browser opened (LABEL.at) and
+//                             where it belongs (LABEL.expected); cancel it, or type PATH into
+//                             its folder box and press OK
 //   sleep MS
 //   exit SECONDS              wait for the program to end, log "exit=CODE" or "exit=timeout"
 //
@@ -381,6 +384,66 @@ void licence(const char* label) {
   logNumber(name, later > first ? 1 : 0);
 }
 
+BOOL CALLBACK findBrowser(HWND window, LPARAM param) {
+  if (window == wizard || !ofChild(window) || !IsWindowVisible(window) || !isDialogClass(window))
+    return TRUE;
+  if (GetDlgItem(window, 0xFFFF)) return TRUE;  // a message box
+  *reinterpret_cast<HWND*>(param) = window;
+  return FALSE;
+}
+
+BOOL CALLBACK findEdit(HWND window, LPARAM param) {
+  char cls[32];
+  GetClassNameA(window, cls, sizeof cls);
+  if (lstrcmpiA(cls, "Edit") != 0 || !IsWindowVisible(window)) return TRUE;
+  *reinterpret_cast<HWND*>(param) = window;
+  return FALSE;
+}
+
+// Presses Browse, logs where the folder browser opened (LABEL.at) and where it should be
+// (LABEL.expected: centred across the wizard's client area, 44 pixels below its top), then
+// cancels it or types PATH into its folder box and presses OK.
+void browse(const char* label, const char* path) {
+  PostMessageA(wizard, WM_COMMAND, MAKEWPARAM(19, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(wizard, 19)));
+  HWND browser = nullptr;
+  const DWORD end = GetTickCount() + 60000;
+  while (!browser && int(GetTickCount() - end) < 0) {
+    EnumWindows(&findBrowser, reinterpret_cast<LPARAM>(&browser));
+    if (!browser) Sleep(50);
+  }
+  char name[64], text[96];
+  if (!browser) {
+    wsprintfA(name, "%s.at", label);
+    logLine(name, "=none");
+    return;
+  }
+  Sleep(500);  // let it finish placing itself
+  RECT at, wizardClient, own;
+  GetWindowRect(browser, &at);
+  GetClientRect(wizard, &wizardClient);
+  GetClientRect(browser, &own);
+  POINT expected{(wizardClient.right - own.right) >> 1, 44};
+  ClientToScreen(wizard, &expected);
+  wsprintfA(name, "%s.at", label);
+  wsprintfA(text, "%ld,%ld", at.left, at.top);
+  logLine(name, "=", text);
+  wsprintfA(name, "%s.expected", label);
+  wsprintfA(text, "%ld,%ld", expected.x, expected.y);
+  logLine(name, "=", text);
+  if (same(path, "cancel")) {
+    PostMessageA(browser, WM_COMMAND, IDCANCEL, 0);
+  } else {
+    HWND edit = nullptr;
+    EnumChildWindows(browser, &findEdit, reinterpret_cast<LPARAM>(&edit));
+    command(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path));
+    PostMessageA(browser, WM_COMMAND, IDOK, 0);
+  }
+  while (IsWindow(browser) && int(GetTickCount() - end) < 0) Sleep(50);
+  DWORD_PTR ignored;
+  SendMessageTimeoutA(wizard, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
+}
+
 void waitExit(long seconds) {
   if (!child.hProcess) {
     logLine("exit=none");
@@ -456,6 +519,10 @@ void runCommand(char* p) {
     linkState(word(p));
   } else if (same(verb, "licence")) {
     licence(word(p));
+  } else if (same(verb, "browse")) {
+    const char* label = word(p);
+    while (*p == ' ') ++p;
+    browse(label, p);
   } else if (same(verb, "sleep")) {
     Sleep(DWORD(number(p)));
   } else if (same(verb, "exit")) {

@@ -164,6 +164,10 @@ dump w1b
 click 16
 click 16
 dump w3
+browse br1 cancel
+dump bc
+browse br2 C:\windows
+dump bo
 type 20 C:
 dump dc
 type 20 Apps\Full
@@ -334,6 +338,13 @@ expect w3.20 "1 1 C:\\Apps\\Full"
 expect w3.16 "1 1 Next >"
 for id in 17 18 19; do shown w3 $id; done
 for id in 11 12; do hidden w3 $id; done
+# the folder browser: placed centred across the wizard, 44 pixels down; cancelled it changes
+# nothing; a chosen folder gets the last name of this product's complete destination appended
+expect br1.at "$(values br1.expected)"
+expect br2.at "$(values br2.expected)"
+expect bc.20 "1 1 C:\\Apps\\Full"
+expect_glob bo.20 '1 1 ?:\\*\\Full'
+[[ "$(values bo.20)" != *'Apps'* ]] || fail "the browser result holds the whole destination: $(values bo.20)"
 for d in dc drel dslash dbar dquote dmissing; do expect $d.16 "1 0 Next >"; done
 for d in dunc droot; do expect $d.16 "1 1 Next >"; done
 # ready page, Back, the installing page
