@@ -28,10 +28,16 @@ inline bool readBits(DecoderState* s, int32_t n, uint32_t* value) {
   return true;
 }
 
+// The list starts as the block's byte values in ascending order: list position p holds
+// seqToUnseq[p] itself rather than p, which saves a look-up per symbol. Positions from nInUse
+// on are never reached by a valid index and are filled only to keep the array defined.
 void initMoveToFront(DecoderState* s) {
   int32_t k = 4095;
   for (int32_t block = 15; block >= 0; --block) {
-    for (int32_t entry = 15; entry >= 0; --entry) s->mtfa[k--] = uint8_t(block * 16 + entry);
+    for (int32_t entry = 15; entry >= 0; --entry) {
+      const int32_t position = block * 16 + entry;
+      s->mtfa[k--] = position < s->nInUse ? s->seqToUnseq[position] : uint8_t(position);
+    }
     s->mtfbase[block] = k + 1;
   }
 }
@@ -77,11 +83,13 @@ void buildFastTable(DecoderState* s, int32_t t, int32_t alphaSize) {
 
 uint8_t moveToFrontFar(uint8_t* mtfa, int32_t* mtfbase, uint32_t nn) {
   int32_t lno = int32_t(nn >> 4);
-  int32_t pp = mtfbase[lno] + int32_t(nn & 15);
-  const uint8_t uc = mtfa[pp];
-  for (; pp > mtfbase[lno]; --pp) mtfa[pp] = mtfa[pp - 1];
-  ++mtfbase[lno];
-  for (; lno > 0; --lno) {
+  uint8_t* const block = mtfa + mtfbase[lno];
+  const uint8_t uc = block[nn & 15];
+  // The entry's own block closes the gap and takes the last entry of the block below; each
+  // lower block moves down by one position and takes the last entry of the block below it;
+  // block 0 takes the value.
+  insertAtFront(block, nn & 15, mtfa[mtfbase[lno - 1] + 15]);
+  for (--lno; lno > 0; --lno) {
     --mtfbase[lno];
     mtfa[mtfbase[lno]] = mtfa[mtfbase[lno - 1] + 15];
   }
@@ -90,9 +98,9 @@ uint8_t moveToFrontFar(uint8_t* mtfa, int32_t* mtfbase, uint32_t nn) {
   if (mtfbase[0] == 0) {
     // Block 0 reached the bottom of the array: pack the list back to the top.
     int32_t kk = 4095;
-    for (int32_t block = 15; block >= 0; --block) {
-      for (int32_t entry = 15; entry >= 0; --entry) mtfa[kk--] = mtfa[mtfbase[block] + entry];
-      mtfbase[block] = kk + 1;
+    for (int32_t b = 15; b >= 0; --b) {
+      for (int32_t entry = 15; entry >= 0; --entry) mtfa[kk--] = mtfa[mtfbase[b] + entry];
+      mtfbase[b] = kk + 1;
     }
   }
   return uc;
@@ -144,7 +152,7 @@ bool prepareSymbol(DecoderState* s) {
 
 bool storeRun(DecoderState* s) {
   SavedLocals& v = s->save;
-  const uint8_t uc = s->seqToUnseq[s->mtfa[s->mtfbase[0]]];
+  const uint8_t uc = s->mtfa[s->mtfbase[0]];
   s->unzftab[uc] += v.es;
   if (v.es > v.nblockMAX - v.nblock) return false;
   uint32_t* tt = s->tt + v.nblock;
@@ -428,7 +436,7 @@ int32_t decodeBlock(DecoderState* s) {
         }
         if (v.nblock >= v.nblockMAX) return DecodeDataError;
         {
-          const uint8_t uc = s->seqToUnseq[moveToFront(s->mtfa, s->mtfbase, uint32_t(v.nextSym - 1))];
+          const uint8_t uc = moveToFront(s->mtfa, s->mtfbase, uint32_t(v.nextSym - 1));
           ++s->unzftab[uc];
           s->tt[v.nblock++] = uc;
         }

@@ -37,33 +37,37 @@ inline void addRunDigit(SavedLocals& v, int32_t digit) {
   if (v.N < (1 << 20)) v.N <<= 1;
 }
 
+// Shifts entries 0..n-1 of a block of 16 list entries up by one (entry n is overwritten) and
+// puts `value` first; the 16 entries are handled as two 64-bit words.
+inline void insertAtFront(uint8_t* block, uint32_t n, uint8_t value) {
+  uint64_t lo, hi;
+  copyBytes(&lo, block, 8);
+  if (n < 8) {
+    const uint64_t keep = n == 7 ? 0 : ~uint64_t(0) << (8 * (n + 1));
+    lo = (((lo << 8) | value) & ~keep) | (lo & keep);
+    copyBytes(block, &lo, 8);
+    return;
+  }
+  copyBytes(&hi, block + 8, 8);
+  const uint32_t h = n - 8;
+  const uint64_t keep = h == 7 ? 0 : ~uint64_t(0) << (8 * (h + 1));
+  hi = (((hi << 8) | (lo >> 56)) & ~keep) | (hi & keep);
+  lo = (lo << 8) | value;
+  copyBytes(block, &lo, 8);
+  copyBytes(block + 8, &hi, 8);
+}
+
 // Move-to-front decode of a list index of 16 or more: taken from its block of 16, with one
 // entry moved across each block boundary below it.
 uint8_t moveToFrontFar(uint8_t* mtfa, int32_t* mtfbase, uint32_t nn);
 
 // Move-to-front decode of list index nn on the two-level list. Indices below 16 (by far the
-// most common) stay inside block 0, whose 16 entries are shifted as two 64-bit words.
+// most common) stay inside block 0.
 inline uint8_t moveToFront(uint8_t* mtfa, int32_t* mtfbase, uint32_t nn) {
   if (nn >= 16) return moveToFrontFar(mtfa, mtfbase, nn);
   uint8_t* const front = mtfa + mtfbase[0];
-  uint64_t lo, hi;
-  copyBytes(&lo, front, 8);
-  copyBytes(&hi, front + 8, 8);
-  // Entries 0..nn-1 move up by one and entry nn becomes entry 0; the rest stay.
-  if (nn < 8) {
-    const uint8_t uc = uint8_t(lo >> (8 * nn));
-    const uint64_t keep = nn == 7 ? 0 : ~uint64_t(0) << (8 * (nn + 1));
-    lo = (((lo << 8) | uc) & ~keep) | (lo & keep);
-    copyBytes(front, &lo, 8);
-    return uc;
-  }
-  const uint32_t h = nn - 8;
-  const uint8_t uc = uint8_t(hi >> (8 * h));
-  const uint64_t keep = h == 7 ? 0 : ~uint64_t(0) << (8 * (h + 1));
-  hi = (((hi << 8) | (lo >> 56)) & ~keep) | (hi & keep);
-  lo = (lo << 8) | uc;
-  copyBytes(front, &lo, 8);
-  copyBytes(front + 8, &hi, 8);
+  const uint8_t uc = front[nn];
+  insertAtFront(front, nn, uc);
   return uc;
 }
 

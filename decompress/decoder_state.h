@@ -82,7 +82,7 @@ constexpr uint32_t kTableEntries = 900000;
 
 // Codes of up to kFastBits bits are decoded by one look-up in a table of 2^kFastBits entries
 // per coding table; longer codes continue bit by bit through limit/base/perm.
-constexpr int32_t kFastBits = 10;
+constexpr int32_t kFastBits = 11;
 constexpr int32_t kFastEntries = 1 << kFastBits;
 
 // The inverse transform follows the block's links in up to this many segments at once.
@@ -167,7 +167,8 @@ struct DecoderState {
 
   // Move-to-front list of 256 entries kept as 16 blocks of 16 in a 4096-byte array; block k
   // starts at mtfbase[k]. Block 0 grows downwards and the list is packed back to the top
-  // when it reaches position 0.
+  // when it reaches position 0. The entries are the byte values themselves (the list starts
+  // as seqToUnseq), so a decoded index gives the byte directly.
   uint8_t mtfa[4096];
   int32_t mtfbase[16];
 

@@ -65,106 +65,111 @@ int32_t decodeSymbolsFast(DecoderState* s) {
   int32_t* const unzftab = s->unzftab;
   uint8_t* const mtfa = s->mtfa;
   int32_t* const mtfbase = s->mtfbase;
-  const uint8_t* const seqToUnseq = s->seqToUnseq;
 
   int32_t result;
-  for (;;) {
-    if (in > inStop) {
-      result = DecodeOk;
-      break;
-    }
-    // Top the buffer up to at least kWordBits - 8 bits. Bytes only partly taken in are taken
-    // in again at the same position by the next refill, so OR-ing them twice is harmless.
-    buf |= loadWord(in) >> count;
-    in += (kWordBits - 1 - count) >> 3;
-    count |= kWordBits - 8;
 
-    const uint32_t entry = fast[buf >> (kWordBits - kFastBits)];
-    if (entry >> 9) {
-      const uint32_t length = entry >> 9;
-      sym = int32_t(entry & 0x1FFu);
-      buf <<= length;
-      count -= length;
-    } else {
-      // A code longer than kFastBits bits, or an invalid one: the bit-by-bit procedure.
-      int32_t zn = gMinlen;
-      int32_t zvec = int32_t(buf >> (kWordBits - zn));
-      for (;;) {
-        if (zn > kMaxCodeLength) break;
-        if (zvec <= gLimit[zn]) break;
-        ++zn;
-        zvec = int32_t(buf >> (kWordBits - zn));
-      }
-      if (zn > kMaxCodeLength) {
-        result = DecodeDataError;
-        break;
-      }
-      const int32_t index = zvec - gBase[zn];
-      if (index < 0 || index >= alphaSize) {
-        result = DecodeDataError;
-        break;
-      }
-      sym = gPerm[index];
-      buf <<= zn;
-      count -= uint32_t(zn);
-    }
-
-    if (state == SymbolAfterRun) {
-      if (sym <= 1) {
-        es += N << sym;
-        if (es > kBlockCapacity) es = kBlockCapacity + 1;
-        if (N < (1 << 20)) N <<= 1;
-        goto nextSymbol;
-      }
-      ++es;
-      {
-        const uint8_t uc = seqToUnseq[mtfa[mtfbase[0]]];
-        unzftab[uc] += es;
-        if (es > nblockMAX - nblock) {
-          result = DecodeDataError;
-          break;
-        }
-        uint32_t* p = tt + nblock;
-        for (int32_t k = 0; k < es; ++k) p[k] = uc;
-        nblock += es;
-      }
-    }
-    if (sym == EOB) {
-      result = kSymbolsEndOfBlock;
-      break;
-    }
-    if (sym <= 1) {
-      es = (1 << sym) - 1;  // -1 + N << sym with N = 1
-      N = 2;
-      state = SymbolAfterRun;
-    } else {
-      if (nblock >= nblockMAX) {
-        result = DecodeDataError;
-        break;
-      }
-      const uint8_t uc = seqToUnseq[moveToFront(mtfa, mtfbase, uint32_t(sym - 1))];
-      ++unzftab[uc];
-      tt[nblock++] = uc;
-      state = SymbolAfterByte;
-    }
-
-  nextSymbol:
-    if (groupPos == 0) {
-      ++groupNo;
-      if (groupNo >= nSelectors) {
-        result = DecodeDataError;
-        break;
-      }
-      groupPos = kGroupSize;
-      gSel = s->selector[groupNo];
-      gMinlen = s->minLens[gSel];
-      gLimit = s->limit[gSel];
-      gBase = s->base[gSel];
-      gPerm = s->perm[gSel];
-      fast = s->fastTable[gSel];
-    }
-    --groupPos;
+  // One Huffman code: one look-up for codes of up to kFastBits bits, the bit-by-bit procedure
+  // (with its checks) for longer or invalid ones.
+#define MW_DECODE_SYMBOL()                                          \
+  buf |= loadWord(in) >> count;                                     \
+  in += (kWordBits - 1 - count) >> 3;                               \
+  count |= kWordBits - 8;                                           \
+  {                                                                 \
+    const uint32_t entry = fast[buf >> (kWordBits - kFastBits)];    \
+    if (entry >> 9) {                                               \
+      sym = int32_t(entry & 0x1FFu);                                \
+      buf <<= entry >> 9;                                           \
+      count -= entry >> 9;                                          \
+    } else {                                                        \
+      int32_t zn = gMinlen;                                         \
+      int32_t zvec = int32_t(buf >> (kWordBits - zn));              \
+      while (zn <= kMaxCodeLength && zvec > gLimit[zn]) {           \
+        ++zn;                                                       \
+        zvec = int32_t(buf >> (kWordBits - zn));                    \
+      }                                                             \
+      const int32_t index = zvec - gBase[zn > kMaxCodeLength ? 0 : zn]; \
+      if (zn > kMaxCodeLength || index < 0 || index >= alphaSize)   \
+        goto dataError;                                             \
+      sym = gPerm[index];                                           \
+      buf <<= zn;                                                   \
+      count -= uint32_t(zn);                                        \
+    }                                                               \
   }
+
+  // Chooses the coding table of the next symbol, as prepareSymbol does.
+#define MW_PREPARE_SYMBOL()                                         \
+  if (--groupPos < 0) {                                             \
+    if (++groupNo >= nSelectors) goto dataError;                    \
+    groupPos = kGroupSize - 1;                                      \
+    gSel = s->selector[groupNo];                                    \
+    gMinlen = s->minLens[gSel];                                     \
+    gLimit = s->limit[gSel];                                        \
+    gBase = s->base[gSel];                                          \
+    gPerm = s->perm[gSel];                                          \
+    fast = s->fastTable[gSel];                                      \
+  }
+
+  // An ordinary symbol: move-to-front index sym - 1.
+#define MW_STORE_BYTE()                                             \
+  if (nblock >= nblockMAX) goto dataError;                          \
+  {                                                                 \
+    const uint8_t uc = moveToFront(mtfa, mtfbase, uint32_t(sym - 1)); \
+    ++unzftab[uc];                                                  \
+    tt[nblock++] = uc;                                              \
+  }                                                                 \
+  state = SymbolAfterByte;
+
+  if (state == SymbolAfterRun) goto runDigits;
+  for (;;) {
+    if (in > inStop) goto lowInput;
+    MW_DECODE_SYMBOL()
+    if (sym >= 2) {
+      if (sym == EOB) goto endOfBlock;
+      MW_STORE_BYTE()
+      MW_PREPARE_SYMBOL()
+      continue;
+    }
+    es = (1 << sym) - 1;  // -1 + N << sym with N = 1
+    N = 2;
+    state = SymbolAfterRun;
+    MW_PREPARE_SYMBOL()
+
+  runDigits:
+    for (;;) {
+      if (in > inStop) goto lowInput;
+      MW_DECODE_SYMBOL()
+      if (sym > 1) break;
+      es += N << sym;
+      if (es > kBlockCapacity) es = kBlockCapacity + 1;
+      if (N < (1 << 20)) N <<= 1;
+      MW_PREPARE_SYMBOL()
+    }
+    // The run has ended: store es + 1 copies of the front byte.
+    ++es;
+    {
+      const uint8_t uc = mtfa[mtfbase[0]];
+      unzftab[uc] += es;
+      if (es > nblockMAX - nblock) goto dataError;
+      uint32_t* p = tt + nblock;
+      for (int32_t k = 0; k < es; ++k) p[k] = uc;
+      nblock += es;
+    }
+    if (sym == EOB) goto endOfBlock;
+    MW_STORE_BYTE()
+    MW_PREPARE_SYMBOL()
+  }
+lowInput:
+  result = DecodeOk;
+  goto done;
+endOfBlock:
+  result = kSymbolsEndOfBlock;
+  goto done;
+dataError:
+  result = DecodeDataError;
+done:
+#undef MW_DECODE_SYMBOL
+#undef MW_PREPARE_SYMBOL
+#undef MW_STORE_BYTE
 
   // Hand back the whole bytes not used (never more than this call took in: older bits came
   // from bytes the caller may no longer hold).
