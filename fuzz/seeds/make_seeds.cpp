@@ -3,6 +3,7 @@
 // writes OUTDIR/installer (the installer and cut copies of it), OUTDIR/script (the decoded
 // setup script), OUTDIR/decoder (every stored stream of the installer, in the decoder
 // target's input form) and OUTDIR/uninstall_log (logs like those an installation writes).
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "core/bytes.h"
 #include "startup/arena.h"
 #include "startup/payload.h"
 #include "startup/script.h"
