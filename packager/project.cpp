@@ -453,10 +453,18 @@ class ProjectReader {
     } else if (!s.splashBitmap.empty()) {
       s.splashSeconds = 2;
     }
+    // The side text colour and the banner alignment are stored inside their picture's block:
+    // without the picture there is nowhere to keep them.
     s.sideBitmap = picture(t, "side-picture");
-    if (auto c = colour(t, "side-text-colour", false)) s.sideTextColour = *c;
+    if (auto c = colour(t, "side-text-colour", false)) {
+      if (!t->get("side-picture")) d_.warning(at(*t->get("side-text-colour")), "'side-text-colour' without a 'side-picture'");
+      else s.sideTextColour = *c;
+    }
     s.bannerBitmap = picture(t, "banner");
-    if (auto v = named(t, "banner-alignment", kBannerAlignments, "banner alignment")) s.bannerAlignment = *v;
+    if (auto v = named(t, "banner-alignment", kBannerAlignments, "banner alignment")) {
+      if (!t->get("banner")) d_.warning(at(*t->get("banner-alignment")), "'banner-alignment' without a 'banner'");
+      else s.bannerAlignment = *v;
+    }
     if (auto c = colour(t, "header-text-colour", true)) s.headerTextColour = *c;
   }
 

@@ -153,6 +153,19 @@ TEST(Project, DefaultsOfAMinimalProject) {
   EXPECT_EQ(p.script.headerTextColour, 0u);
 }
 
+// The side text colour and the banner alignment live inside their pictures' blocks: without
+// the picture they are warned about and dropped, so the script still reads back as written.
+TEST(Project, PictureSettingsWithoutTheirPicture) {
+  Fixture f;
+  Project p = f.parse(std::string(kMinimal) +
+                      "[appearance]\nside-text-colour = \"#102030\"\nbanner-alignment = \"right\"\n");
+  ASSERT_FALSE(f.d.failed()) << f.messages();
+  EXPECT_TRUE(f.has("'side-text-colour' without a 'side-picture'")) << f.messages();
+  EXPECT_TRUE(f.has("'banner-alignment' without a 'banner'")) << f.messages();
+  EXPECT_EQ(p.script.sideTextColour, 0u);
+  EXPECT_EQ(p.script.bannerAlignment, 0);
+}
+
 TEST(Project, ErrorsPointAtTheCharacter) {
   Fixture f;
   f.parse(std::string(kMinimal) + "[texts]\nwelcome = \"a\\tb\u2603\"\nfinish = '''\nok\n  x\u20ACy \u2603'''\n");
