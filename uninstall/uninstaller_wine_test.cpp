@@ -177,7 +177,7 @@ class UninstallerUnderWine : public ::testing::Test {
     std::string out;
     const std::string driver = (fs::path(MW_DIST_DIR) / "mw_driver.exe").string();
     // A copy left waiting (a failed step) is ended so that it cannot disturb the next run.
-    const int rc = sh("timeout 600 wine " + shellQuote(driver) + " --follow --timeout 300 " + steps +
+    const int rc = sh("timeout 600 wine " + shellQuote(driver) + " --follow --timeout 500 --step-timeout 300 " + steps +
                           " -- 'C:\\Apps\\Tool\\Uninstall.exe'; rc=$?;"
                           " timeout 120 wineserver -w || { wineserver -k; rc=99; }; exit $rc",
                       &out);
