@@ -8,6 +8,7 @@
 
 #include "core/bytes.h"
 #include "decompress/decompress.h"
+#include "startup/arena.h"
 
 namespace {
 
