@@ -2,10 +2,27 @@
 // first run-length stage (after four equal bytes the next symbol counts further copies).
 // It may stop after any byte when the caller's buffer is full; everything needed to resume
 // (pending run, next symbol, walk position, symbols used) is written back to the state.
+#include "core/bytes.h"
 #include "decompress/block_decoder_internal.h"
 
 namespace mw {
 namespace {
+
+// Writes exactly n copies of a byte, with word stores (possibly overlapping) inside [out, out+n).
+inline void putRun(uint8_t* out, uint8_t ch, uint32_t n) {
+  const uint64_t word = uint64_t(ch) * 0x0101010101010101ull;
+  if (n >= 8) {
+    for (uint32_t k = 0; k + 8 <= n; k += 8) copyBytes(out + k, &word, 8);
+    copyBytes(out + n - 8, &word, 8);
+  } else if (n >= 4) {
+    copyBytes(out, &word, 4);
+    copyBytes(out + n - 4, &word, 4);
+  } else if (n > 0) {
+    out[0] = ch;
+    out[n >> 1] = ch;
+    out[n - 1] = ch;
+  }
+}
 
 template <bool kRandomised>
 bool writeRuns(DecoderState* s) {
@@ -39,13 +56,42 @@ bool writeRuns(DecoderState* s) {
   };
 
   for (;;) {
+    if (!kRandomised) {
+      // While no run is pending, a whole run fits (at most 259 bytes) and at least five
+      // symbols remain before the block's end and the cycle's end, none of the end tests
+      // below can trigger: take runs straight from the symbols.
+      while (runLen == 0 && room >= 259 && used + 5 < blockEnd && tPos + 5 < cycle) {
+        const uint8_t* w = walk + 4 * tPos;
+        uint32_t n;
+        if (w[0] != k0) {
+          n = 1;
+        } else if (w[4] != k0) {
+          n = 2;
+        } else if (w[8] != k0) {
+          n = 3;
+        } else {
+          putRun(out, uint8_t(k0), w[12] + 4u);
+          out += w[12] + 4u;
+          room -= w[12] + 4u;
+          k0 = w[16];
+          tPos += 5;
+          used += 5;
+          continue;
+        }
+        putRun(out, uint8_t(k0), n);
+        out += n;
+        room -= n;
+        k0 = w[4 * (n - 1)];
+        tPos += n;
+        used += int32_t(n);
+      }
+    }
     if (runLen > 0) {
       uint32_t n = runLen < room ? runLen : room;
-      for (uint32_t k = 0; k < n; ++k) out[k] = ch;
+      putRun(out, ch, n);
       out += n;
       room -= n;
       runLen -= n;
-      if (n > 0) check = (kRandomised || n >= 4) ? 0 : check << (8 * n);
       if (runLen > 0) break;
     }
     if (used == blockEnd) break;
@@ -72,7 +118,10 @@ bool writeRuns(DecoderState* s) {
     k0 = take();
   }
 
+  // The check register shifts in a zero byte for every byte written (normal blocks) or is
+  // cleared by it (randomised blocks), so it is updated once for all of this call's bytes.
   const uint32_t written = uint32_t(out - outStart);
+  if (written > 0) check = (kRandomised || written >= 4) ? 0 : check << (8 * written);
   strm->next_out = out;
   strm->avail_out = room;
   strm->total_out_lo32 += written;

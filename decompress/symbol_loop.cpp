@@ -29,6 +29,34 @@ constexpr uint32_t kWordBits = sizeof(BitWord) * 8;
 // After a refill at least this many bits are unread: enough for the longest code (20 bits).
 static_assert(kWordBits - 8 >= uint32_t(kMaxCodeLength), "bit buffer too small");
 
+// A code longer than kFastBits bits, or an invalid one: the bit-by-bit procedure with its
+// checks, on bits already in the buffer (at least 20 are). Returns the symbol and the code's
+// length (symbol | length << 16), or -1. The buffer is passed by value so that the caller's
+// stays in a register.
+int32_t decodeLongCode(const DecoderState* s, int32_t gSel, BitWord buf) {
+  const int32_t* const limit = s->limit[gSel];
+  int32_t zn = s->minLens[gSel];
+  int32_t zvec = int32_t(buf >> (kWordBits - zn));
+  while (zvec > limit[zn]) {
+    if (++zn > kMaxCodeLength) return -1;
+    zvec = int32_t(buf >> (kWordBits - zn));
+  }
+  const int32_t index = zvec - s->base[gSel][zn];
+  if (index < 0 || index >= s->save.alphaSize) return -1;
+  return s->perm[gSel][index] | (zn << 16);
+}
+
+// Stores `count` copies of a byte as table entries, two entries per 64-bit store.
+inline void fillEntries(uint32_t* p, uint32_t value, int32_t count) {
+  const uint64_t pair = uint64_t(value) * 0x100000001ull;
+  int32_t k = 0;
+  for (; k + 4 <= count; k += 4) {
+    copyBytes(p + k, &pair, 8);
+    copyBytes(p + k + 2, &pair, 8);
+  }
+  for (; k < count; ++k) p[k] = value;
+}
+
 }  // namespace
 
 int32_t decodeSymbolsFast(DecoderState* s) {
@@ -43,25 +71,21 @@ int32_t decodeSymbolsFast(DecoderState* s) {
   uint32_t count = uint32_t(s->bsLive);
   BitWord buf = count ? BitWord(BitWord(s->bsBuff) << (kWordBits - count)) : 0;
 
+  // Few values stay in registers across the loop: positions are pointers, and the coding
+  // table's limit/base/perm are fetched only for the rare long code.
   int32_t state = s->stateNumber;
-  int32_t nblock = v.nblock;
-  const int32_t nblockMAX = v.nblockMAX;
+  uint32_t* const tt = s->tt;
+  uint32_t* store = tt + v.nblock;
+  uint32_t* const storeEnd = tt + v.nblockMAX;
   int32_t es = v.es;
   int32_t N = v.N;
   int32_t sym = v.nextSym;
-  int32_t groupNo = v.groupNo;
+  const uint8_t* selector = s->selector + v.groupNo;  // the current group's selector
+  const uint8_t* const selectorEnd = s->selector + v.nSelectors;
   int32_t groupPos = v.groupPos;
   int32_t gSel = v.gSel;
-  int32_t gMinlen = v.gMinlen;
-  const int32_t* gLimit = v.gLimit;
-  const int32_t* gBase = v.gBase;
-  const int32_t* gPerm = v.gPerm;
   const uint16_t* fast = s->fastTable[gSel];
-  const int32_t nSelectors = v.nSelectors;
   const int32_t EOB = v.EOB;
-  const int32_t alphaSize = v.alphaSize;
-
-  uint32_t* const tt = s->tt;
   int32_t* const unzftab = s->unzftab;
   uint8_t* const mtfa = s->mtfa;
   int32_t* const mtfbase = s->mtfbase;
@@ -76,46 +100,35 @@ int32_t decodeSymbolsFast(DecoderState* s) {
   count |= kWordBits - 8;                                           \
   {                                                                 \
     const uint32_t entry = fast[buf >> (kWordBits - kFastBits)];    \
-    if (entry >> 9) {                                               \
+    if (__builtin_expect(entry >> 9, 1)) {                          \
       sym = int32_t(entry & 0x1FFu);                                \
       buf <<= entry >> 9;                                           \
       count -= entry >> 9;                                          \
     } else {                                                        \
-      int32_t zn = gMinlen;                                         \
-      int32_t zvec = int32_t(buf >> (kWordBits - zn));              \
-      while (zn <= kMaxCodeLength && zvec > gLimit[zn]) {           \
-        ++zn;                                                       \
-        zvec = int32_t(buf >> (kWordBits - zn));                    \
-      }                                                             \
-      const int32_t index = zvec - gBase[zn > kMaxCodeLength ? 0 : zn]; \
-      if (zn > kMaxCodeLength || index < 0 || index >= alphaSize)   \
-        goto dataError;                                             \
-      sym = gPerm[index];                                           \
-      buf <<= zn;                                                   \
-      count -= uint32_t(zn);                                        \
+      const int32_t coded = decodeLongCode(s, gSel, buf);           \
+      if (coded < 0) goto dataError;                                \
+      sym = coded & 0xFFFF;                                         \
+      buf <<= coded >> 16;                                          \
+      count -= uint32_t(coded >> 16);                               \
     }                                                               \
   }
 
   // Chooses the coding table of the next symbol, as prepareSymbol does.
 #define MW_PREPARE_SYMBOL()                                         \
   if (--groupPos < 0) {                                             \
-    if (++groupNo >= nSelectors) goto dataError;                    \
+    if (++selector >= selectorEnd) goto dataError;                  \
     groupPos = kGroupSize - 1;                                      \
-    gSel = s->selector[groupNo];                                    \
-    gMinlen = s->minLens[gSel];                                     \
-    gLimit = s->limit[gSel];                                        \
-    gBase = s->base[gSel];                                          \
-    gPerm = s->perm[gSel];                                          \
+    gSel = *selector;                                               \
     fast = s->fastTable[gSel];                                      \
   }
 
   // An ordinary symbol: move-to-front index sym - 1.
 #define MW_STORE_BYTE()                                             \
-  if (nblock >= nblockMAX) goto dataError;                          \
+  if (store >= storeEnd) goto dataError;                            \
   {                                                                 \
     const uint8_t uc = moveToFront(mtfa, mtfbase, uint32_t(sym - 1)); \
     ++unzftab[uc];                                                  \
-    tt[nblock++] = uc;                                              \
+    *store++ = uc;                                                  \
   }                                                                 \
   state = SymbolAfterByte;
 
@@ -149,10 +162,9 @@ int32_t decodeSymbolsFast(DecoderState* s) {
     {
       const uint8_t uc = mtfa[mtfbase[0]];
       unzftab[uc] += es;
-      if (es > nblockMAX - nblock) goto dataError;
-      uint32_t* p = tt + nblock;
-      for (int32_t k = 0; k < es; ++k) p[k] = uc;
-      nblock += es;
+      if (es > storeEnd - store) goto dataError;
+      fillEntries(store, uc, es);
+      store += es;
     }
     if (sym == EOB) goto endOfBlock;
     MW_STORE_BYTE()
@@ -188,18 +200,18 @@ done:
   if (strm->total_in_lo32 < consumed) ++strm->total_in_hi32;
 
   s->stateNumber = state;
-  v.nblock = nblock;
+  v.nblock = int32_t(store - tt);
   v.es = es;
   v.N = N;
   v.nextSym = sym;
-  v.groupNo = groupNo;
+  v.groupNo = int32_t(selector - s->selector);
   v.groupPos = groupPos;
   v.gSel = gSel;
-  v.gMinlen = gMinlen;
-  v.gLimit = gLimit;
-  v.gBase = gBase;
-  v.gPerm = gPerm;
-  v.zn = gMinlen;
+  v.gMinlen = s->minLens[gSel];
+  v.gLimit = s->limit[gSel];
+  v.gBase = s->base[gSel];
+  v.gPerm = s->perm[gSel];
+  v.zn = v.gMinlen;
   return result;
 }
 
