@@ -113,8 +113,10 @@ void removeInstallation(UninstallLog& log, const char* tempFolder, char* scratch
     if (record.kind == kRecordCreated && isDeletableKey(record.subkey))
       ops.deleteKey(record.root, record.subkey);
   }
-  // Normally the log's last record has done this already.
-  if (*log.productName && joinText(scratch, scratchSize, kUninstallKeyPrefix, log.productName))
+  // Normally the log's last record has done this already. A product name ending in a backslash
+  // would name the Uninstall key itself, as a record's subkey would.
+  if (*log.productName && joinText(scratch, scratchSize, kUninstallKeyPrefix, log.productName) &&
+      isDeletableKey(scratch))
     ops.deleteKey(kRootLocalMachine, scratch);
 }
 

@@ -194,6 +194,11 @@ TEST(RemovalPlan, UninstallKeyIsRefusedRatherThanCut) {
   LogBuilder empty("", "C:\\P", {}, "", {});
   RecordingOps ops2;
   EXPECT_EQ(empty.run(ops2).back(), "rmdir C:\\P");
+
+  // A name ending in a backslash would make the path name the Uninstall key itself.
+  LogBuilder trailing("Tool\\", "C:\\P", {}, "", {});
+  RecordingOps ops3;
+  EXPECT_EQ(trailing.run(ops3).back(), "rmdir C:\\P");
 }
 
 TEST(Helpers, TemporaryFolderGetsOneBackslashAndRoomForTheFileName) {
