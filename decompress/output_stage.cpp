@@ -62,17 +62,24 @@ bool writeRuns(DecoderState* s) {
       // below can trigger: take runs straight from the symbols.
       while (runLen == 0 && room >= 259 && used + 5 < blockEnd && tPos + 5 < cycle) {
         const uint8_t* w = walk + 4 * tPos;
+        if (w[0] != k0) {  // by far the most common case: a byte unlike the next one
+          *out++ = uint8_t(k0);
+          --room;
+          k0 = w[0];
+          ++tPos;
+          ++used;
+          continue;
+        }
         uint32_t n;
-        if (w[0] != k0) {
-          n = 1;
-        } else if (w[4] != k0) {
+        if (w[4] != k0) {
           n = 2;
         } else if (w[8] != k0) {
           n = 3;
         } else {
-          putRun(out, uint8_t(k0), w[12] + 4u);
-          out += w[12] + 4u;
-          room -= w[12] + 4u;
+          n = w[12] + 4u;
+          putRun(out, uint8_t(k0), n);
+          out += n;
+          room -= n;
           k0 = w[16];
           tPos += 5;
           used += 5;
