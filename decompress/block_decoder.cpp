@@ -81,32 +81,8 @@ void buildFastTable(DecoderState* s, int32_t t, int32_t alphaSize) {
 
 }  // namespace
 
-uint8_t moveToFrontFar(uint8_t* __restrict mtfa, int32_t* __restrict mtfbase, uint32_t nn) {
-  const int32_t lno = int32_t(nn >> 4);
-  uint8_t* const block = mtfa + mtfbase[lno];
-  const uint8_t uc = block[nn & 15];
-  // The entry's own block closes the gap and takes the last entry of the block below; each
-  // lower block moves down by one position and takes the last entry of the block below it;
-  // block 0 takes the value. `below` is the start of the block below the one being moved.
-  int32_t below = mtfbase[lno - 1];
-  insertAtFront(block, nn & 15, mtfa[below + 15]);
-  for (int32_t b = lno - 1; b > 0; --b) {
-    const int32_t next = mtfbase[b - 1];
-    mtfa[below - 1] = mtfa[next + 15];
-    mtfbase[b] = below - 1;
-    below = next;
-  }
-  mtfbase[0] = below - 1;
-  mtfa[below - 1] = uc;
-  if (below - 1 == 0) {
-    // Block 0 reached the bottom of the array: pack the list back to the top.
-    int32_t kk = 4095;
-    for (int32_t b = 15; b >= 0; --b) {
-      for (int32_t entry = 15; entry >= 0; --entry) mtfa[kk--] = mtfa[mtfbase[b] + entry];
-      mtfbase[b] = kk + 1;
-    }
-  }
-  return uc;
+uint8_t moveToFrontFar(uint8_t* mtfa, int32_t* mtfbase, uint32_t nn) {
+  return moveAcrossBlocks(mtfa, mtfbase, nn);
 }
 
 void makeMaps(DecoderState* s) {

@@ -37,9 +37,17 @@ inline void addRunDigit(SavedLocals& v, int32_t digit) {
   if (v.N < (1 << 20)) v.N <<= 1;
 }
 
+// The hot loops' helpers are inlined into them on the host; the freestanding build, made for
+// size, leaves that to the compiler.
+#ifdef MARLOWICK_FREESTANDING
+#define MW_HOT
+#else
+#define MW_HOT __attribute__((always_inline))
+#endif
+
 // Shifts entries 0..n-1 of a block of 16 list entries up by one (entry n is overwritten) and
 // puts `value` first; the 16 entries are handled as two 64-bit words.
-inline void insertAtFront(uint8_t* block, uint32_t n, uint8_t value) {
+MW_HOT inline void insertAtFront(uint8_t* block, uint32_t n, uint8_t value) {
   uint64_t lo, hi;
   copyBytes(&lo, block, 8);
   if (n < 8) {
@@ -59,7 +67,34 @@ inline void insertAtFront(uint8_t* block, uint32_t n, uint8_t value) {
 
 // Move-to-front decode of a list index of 16 or more: taken from its block of 16, with one
 // entry moved across each block boundary below it.
-uint8_t moveToFrontFar(uint8_t* mtfa, int32_t* mtfbase, uint32_t nn);
+MW_HOT inline uint8_t moveAcrossBlocks(uint8_t* __restrict mtfa, int32_t* __restrict mtfbase, uint32_t nn) {
+  const int32_t lno = int32_t(nn >> 4);
+  uint8_t* const block = mtfa + mtfbase[lno];
+  const uint8_t uc = block[nn & 15];
+  // The entry's own block closes the gap and takes the last entry of the block below; each
+  // lower block moves down by one position and takes the last entry of the block below it;
+  // block 0 takes the value. `below` is the start of the block below the one being moved.
+  int32_t below = mtfbase[lno - 1];
+  insertAtFront(block, nn & 15, mtfa[below + 15]);
+  for (int32_t b = lno - 1; b > 0; --b) {
+    const int32_t next = mtfbase[b - 1];
+    mtfa[below - 1] = mtfa[next + 15];
+    mtfbase[b] = below - 1;
+    below = next;
+  }
+  mtfbase[0] = below - 1;
+  mtfa[below - 1] = uc;
+  if (below - 1 == 0) {
+    // Block 0 reached the bottom of the array: pack the list back to the top.
+    int32_t kk = 4095;
+    for (int32_t b = 15; b >= 0; --b) {
+      for (int32_t entry = 15; entry >= 0; --entry) mtfa[kk--] = mtfa[mtfbase[b] + entry];
+      mtfbase[b] = kk + 1;
+    }
+  }
+  return uc;
+}
+uint8_t moveToFrontFar(uint8_t* mtfa, int32_t* mtfbase, uint32_t nn);  // the same, not inlined
 
 // Move-to-front decode of list index nn on the two-level list. Indices below 16 (by far the
 // most common) stay inside block 0.

@@ -122,11 +122,24 @@ int32_t decodeSymbolsFast(DecoderState* s) {
     fast = s->fastTable[gSel];                                      \
   }
 
+#ifdef MARLOWICK_FREESTANDING
+#define MW_FAR_MOVE(uc, nn) uc = moveToFrontFar(mtfa, mtfbase, nn)
+#else
+#define MW_FAR_MOVE(uc, nn) uc = moveAcrossBlocks(mtfa, mtfbase, nn)
+#endif
   // An ordinary symbol: move-to-front index sym - 1.
 #define MW_STORE_BYTE()                                             \
   if (store >= storeEnd) goto dataError;                            \
   {                                                                 \
-    const uint8_t uc = moveToFront(mtfa, mtfbase, uint32_t(sym - 1)); \
+    const uint32_t nn = uint32_t(sym - 1);                          \
+    uint8_t uc;                                                     \
+    if (nn < 16) {                                                  \
+      uint8_t* const front = mtfa + mtfbase[0];                     \
+      uc = front[nn];                                               \
+      insertAtFront(front, nn, uc);                                 \
+    } else {                                                        \
+      MW_FAR_MOVE(uc, nn);                                          \
+    }                                                               \
     ++unzftab[uc];                                                  \
     *store++ = uc;                                                  \
   }                                                                 \
@@ -182,6 +195,7 @@ done:
 #undef MW_DECODE_SYMBOL
 #undef MW_PREPARE_SYMBOL
 #undef MW_STORE_BYTE
+#undef MW_FAR_MOVE
 
   // Hand back the whole bytes not used (never more than this call took in: older bits came
   // from bytes the caller may no longer hold).
