@@ -98,6 +98,9 @@ uint32_t collectCycle(DecoderState* s, uint32_t nblock, uint32_t origPtr) {
       }
       tt[w.row] = (v & 0xFFu) | (w.offset << 8) | (w.segment << kSegmentShift) | kVisited;
       w.row = (v >> 8) & kLinkMask;
+      // Ask for the next row's line now, for writing: it will be marked when this walker's
+      // turn comes round again.
+      __builtin_prefetch(tt + w.row, 1);
       ++w.offset;
       ++k;
     }
