@@ -19,9 +19,9 @@ constexpr uint32_t kImageOut = 0x2000;
 constexpr uint32_t kImageRoom = 0x8000;
 
 bool writeZeros(Worker& w, uint32_t count) {
-  // Left zero for the whole run; not const, so it lies in uninitialised data and costs the
-  // engine's file nothing.
-  static uint8_t zeros[512];
+  // On the stack: a zero-filled global would be stored in the engine's file.
+  uint8_t zeros[512];
+  fillBytes(zeros, 0, sizeof zeros);
   while (count) {
     const uint32_t n = count < sizeof zeros ? count : uint32_t(sizeof zeros);
     if (!logBytes(w, zeros, n)) return false;

@@ -22,26 +22,11 @@
 namespace mw {
 namespace {
 
-// Zero-filled state goes to .bss explicitly: with one section per variable the compiler would
-// otherwise store these zeros in the file.
-#define MW_ZEROED __attribute__((section(".bss")))
-
-// Process-wide state of the run. One instance of everything; the worker thread reads what the
-// start-up filled in before the wizard was opened.
-MW_ZEROED HCURSOR handCursor;
-MW_ZEROED HINSTANCE instanceHandle;
-MW_ZEROED OSVERSIONINFOEXA osInfo;
-MW_ZEROED uint8_t silentMode;  // 0 wizard, 1 "/s", 2 "/s" followed by a folder
-
-// The start-up's and the checks' message texts. Formatted messages embed productName, so the
-// buffer has the room the checks ask for rather than one path's worth.
-MW_ZEROED char textBuffer[kTextBufferSize];
-
-MW_ZEROED HANDLE installerFile;
-MW_ZEROED Arena arena;
-MW_ZEROED SetupScript script;
-MW_ZEROED ScriptCursor cursor;
-MW_ZEROED InstallJob job;
+// The run's state lives in run()'s frame, which lasts until ExitProcess: zero-filled globals
+// would be stored in the file (the engine has no separate uninitialised section). Only what a
+// function without a context pointer needs is global.
+uint8_t silentMode;        // 0 wizard, 1 "/s", 2 "/s" followed by a folder
+InstallJob* wizardJob;     // the job the wizard's worker thread runs
 
 constexpr char kErrorCaption[] = "Error";
 constexpr char kCorruptQuestion[] =
@@ -69,7 +54,7 @@ constexpr char kDefaultTooLong[] =
 
 // Reads exactly `length` bytes at `offset` of the installer. Fewer bytes (a truncated file) are
 // not an error here: the payload check that follows catches them. A read the system refuses is.
-bool readAt(uint32_t offset, void* buffer, uint32_t length, uint32_t* got) {
+bool readAt(HANDLE installerFile, uint32_t offset, void* buffer, uint32_t length, uint32_t* got) {
   *got = 0;
   if (SetFilePointer(installerFile, LONG(offset), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
     return false;
@@ -128,9 +113,9 @@ bool scanCommandLine(const char* line, char* installDir) {
 // The installation on the wizard's worker thread: install, then turn the wizard to its
 // finished page, which lets the start-up go on once the user presses Finish.
 void wizardWorker() {
-  const InstallOutcome outcome = installWorker(job);
-  if ((outcome == InstallDone || outcome == InstallIncomplete) && job.finishText) {
-    showFinishedPage(job.finishText);
+  const InstallOutcome outcome = installWorker(*wizardJob);
+  if ((outcome == InstallDone || outcome == InstallIncomplete) && wizardJob->finishText) {
+    showFinishedPage(wizardJob->finishText);
     return;
   }
   // The user chose to quit while the wizard asked: the wizard ends the run from its own thread.
@@ -139,8 +124,17 @@ void wizardWorker() {
 }
 
 [[noreturn]] void run() {
+  // The start-up's and the checks' message texts. Formatted messages embed productName, so the
+  // buffer has the room the checks ask for rather than one path's worth.
+  char textBuffer[kTextBufferSize];
+  OSVERSIONINFOEXA osInfo;
+  Arena arena;
+  SetupScript script;
+  ScriptCursor cursor;
+  InstallJob job;
+
   // 1. The hand cursor for the wizard's hyperlink (null on systems without one: that is fine).
-  handCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32649));  // IDC_HAND
+  const HCURSOR handCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32649));  // IDC_HAND
 
   // 2. The installer's own path.
   DWORD pathLength = GetModuleFileNameA(nullptr, textBuffer, MAX_PATH);
@@ -148,12 +142,12 @@ void wizardWorker() {
 
   // 3. Open it (kept open to the end: the worker reads file chunks through it) and read the
   // locator record. A file too short to hold one is no installer.
-  installerFile = CreateFileA(textBuffer, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE installerFile = CreateFileA(textBuffer, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (installerFile == INVALID_HANDLE_VALUE) fail(kSelfUnreadable, ExitSelfUnreadable);
   uint8_t locatorBytes[kLocatorSize];
   uint32_t got = 0;
-  if (!readAt(kLocatorOffset, locatorBytes, kLocatorSize, &got) || got != kLocatorSize)
+  if (!readAt(installerFile, kLocatorOffset, locatorBytes, kLocatorSize, &got) || got != kLocatorSize)
     fail(kSelfUnreadable, ExitSelfUnreadable);
   const LocatorRecord record = parseLocator(locatorBytes);
 
@@ -175,7 +169,7 @@ void wizardWorker() {
   if (readBufferSizes(record, allocate, toRead)) {
     readBuffer = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, allocate));
     if (!readBuffer) fail(kNoMemory, ExitSelfUnreadable);
-    if (!readAt(record.scriptOffset, readBuffer + kReadBufferLead, toRead, &got))
+    if (!readAt(installerFile, record.scriptOffset, readBuffer + kReadBufferLead, toRead, &got))
       fail(kSelfUnreadable, ExitSelfUnreadable);
   }
   // A record that cannot describe a script (a stub without payload) is a payload that fails
@@ -210,7 +204,7 @@ void wizardWorker() {
   if (!parseFront(arena.base, arena.scriptLength, script)) fail(kCorruptUnusable, ExitPayloadCorrupt);
 
   // 9, 10. The module, and the splash in wizard mode.
-  instanceHandle = GetModuleHandleA(nullptr);
+  const HINSTANCE instanceHandle = GetModuleHandleA(nullptr);
   if (script.splashBitmap.length && silentMode == 0)
     showSplash(script.splashBitmap, script.splashSeconds, instanceHandle);
 
@@ -237,6 +231,7 @@ void wizardWorker() {
   job.wizard = silentMode == 0;
   job.cursor = &cursor;
   job.finishText = nullptr;
+  wizardJob = &job;
 
   // 16. Silent: the worker on this thread, then the end. No restart, no run-after action.
   if (silentMode != 0) {

@@ -2,11 +2,11 @@
 #
 # A freestanding 32-bit GUI program (no C runtime, system DLLs only) with the wizard's dialog
 # template, the icon group and the manifest, and 12 bytes at file offset 15856 that belong to no
-# code or data: the packager writes the locator record there. Those bytes come from the section
-# `.mwloc` (locator_win32.cpp). A probe link measures the code of every object; the real link
-# puts as much code as fits in front of `.mwloc`, pads it so the bytes land on the offset, and
-# the rest after it (stub_layout_win32.cmake). The result is verified after the link and the
-# build fails if the bytes are anywhere else.
+# code or data: the packager writes the locator record there. They lie in the file padding at
+# the end of the first section (stub_win32.ld). A probe link measures every function and
+# constant; the real link fills the first section with as many as fit before the offset and
+# puts the rest after it (stub_layout_win32.cmake). The result is verified after the link and
+# the build fails if anything covers the bytes.
 
 set(MW_STUB_DIR ${CMAKE_CURRENT_SOURCE_DIR})
 set(MW_STUB_GEN ${CMAKE_CURRENT_BINARY_DIR}/stub)
@@ -27,7 +27,7 @@ add_custom_command(
   VERBATIM)
 set_source_files_properties(${MW_STUB_GEN}/stub_res.o PROPERTIES EXTERNAL_OBJECT TRUE GENERATED TRUE)
 
-add_library(mw_stub_objects OBJECT main_win32.cpp locator_win32.cpp)
+add_library(mw_stub_objects OBJECT main_win32.cpp)
 target_link_libraries(mw_stub_objects PUBLIC mw_core)
 
 set(MW_STUB_LIBS mw_startup mw_checks_win32 mw_wizard_win32 mw_install mw_platform_win32 mw_crt
@@ -42,23 +42,24 @@ function(mw_stub_link name)
 endfunction()
 
 mw_stub_link(stub_probe)
-target_link_options(stub_probe PRIVATE -Wl,-T,${MW_STUB_DIR}/stub_probe_win32.ld
+target_link_options(stub_probe PRIVATE -Wl,-T,${MW_STUB_DIR}/stub_win32.ld
                     -Wl,-Map,${MW_STUB_GEN}/probe.map)
-set_target_properties(stub_probe PROPERTIES LINK_DEPENDS ${MW_STUB_DIR}/stub_probe_win32.ld)
+set_target_properties(stub_probe PROPERTIES LINK_DEPENDS ${MW_STUB_DIR}/stub_win32.ld)
 
 add_custom_command(
-  OUTPUT ${MW_STUB_GEN}/locator.ld
+  OUTPUT ${MW_STUB_GEN}/stub.ld
   COMMAND ${CMAKE_COMMAND} -DMODE=split -DMAP=${MW_STUB_GEN}/probe.map
-          -DOUTPUT=${MW_STUB_GEN}/locator.ld -P ${MW_STUB_DIR}/stub_layout_win32.cmake
-  DEPENDS stub_probe ${MW_STUB_DIR}/stub_layout_win32.cmake
-  COMMENT "Laying out the code around the locator bytes"
+          -DTEMPLATE=${MW_STUB_DIR}/stub_win32.ld -DOUTPUT=${MW_STUB_GEN}/stub.ld
+          -P ${MW_STUB_DIR}/stub_layout_win32.cmake
+  DEPENDS stub_probe ${MW_STUB_DIR}/stub_layout_win32.cmake ${MW_STUB_DIR}/stub_win32.ld
+  COMMENT "Filling the room before the locator bytes"
   VERBATIM)
-add_custom_target(stub_locator_layout DEPENDS ${MW_STUB_GEN}/locator.ld)
+add_custom_target(stub_locator_layout DEPENDS ${MW_STUB_GEN}/stub.ld)
 
 mw_stub_link(stub)
 add_dependencies(stub stub_locator_layout)
-target_link_options(stub PRIVATE -Wl,-T,${MW_STUB_GEN}/locator.ld)
-set_target_properties(stub PROPERTIES LINK_DEPENDS ${MW_STUB_GEN}/locator.ld)
+target_link_options(stub PRIVATE -Wl,-T,${MW_STUB_GEN}/stub.ld)
+set_target_properties(stub PROPERTIES LINK_DEPENDS ${MW_STUB_GEN}/stub.ld)
 add_custom_command(TARGET stub POST_BUILD
   COMMAND ${CMAKE_COMMAND} -DMODE=verify -DIMAGE=$<TARGET_FILE:stub>
           -P ${MW_STUB_DIR}/stub_layout_win32.cmake
