@@ -21,6 +21,7 @@
 #include <stdint.h>
 
 #include "startup/arena.h"
+#include "uninstall/log_format.h"
 
 namespace mw {
 
@@ -33,10 +34,10 @@ constexpr uint32_t kChunkHeaderCount = 10;      // what h counts besides the bod
 constexpr uint32_t kMaxChunkOutput = 1048576;   // decoded bytes per chunk, at most
 constexpr uint32_t kMaxChunkHeader = 1114112;   // largest h: the worker's chunk read buffer
 
-constexpr uint32_t kBlobSize = 4272;            // the uninstaller blob on disk
-constexpr uint32_t kBlobHeader = 4278;          // its h
-constexpr uint32_t kBlobBodySize = 4268;        // its compressed body
-constexpr uint32_t kUninstallerImageSize = 8088;  // the uninstaller stub once decoded
+// The uninstaller blob; its sizes and the image's are defined once, beside the image's layout.
+constexpr uint32_t kBlobSize = kUninstallerBlobSize;      // the blob on disk: 4272
+constexpr uint32_t kBlobHeader = kUninstallerBlobHeader;  // its h: 4278
+constexpr uint32_t kBlobBodySize = kUninstallerBlobBody;  // its compressed body: 4268
 
 // Read buffer: six zero bytes, the script as stored, the blob. The six zeros and the script's
 // u32 prefix are the ten bytes the decoder takes for its headers.

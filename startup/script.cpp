@@ -309,20 +309,4 @@ ReadResult readPostInstall(ScriptCursor& c, PostInstall& out) {
   return result;
 }
 
-bool isContainedPath(const char* name) {
-  if (!name || name[0] == 0) return false;
-  const char* component = name;
-  for (const char* p = name;; ++p) {
-    char ch = *p;
-    if (ch == ':') return false;
-    if (ch == '\\' || ch == '/' || ch == 0) {
-      size_t n = size_t(p - component);
-      if (n == 0) return false;  // leading separator, doubled separator or trailing separator
-      if (component[0] == '.' && (n == 1 || (n == 2 && component[1] == '.'))) return false;
-      if (ch == 0) return true;
-      component = p + 1;
-    }
-  }
-}
-
 }  // namespace mw

@@ -22,6 +22,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "core/paths.h"
+
 namespace mw {
 
 // A whole BMP file embedded in a picture block. Absent pictures have length 0 and null pointers.
@@ -153,9 +155,5 @@ ReadResult readFinishText(ScriptCursor& cursor, const char*& text);
 // byte after the script's last field (equal to `length` for a well-formed script).
 ReadResult readPostInstall(ScriptCursor& cursor, PostInstall& out);
 
-// True when a relative name from the script stays inside the folder it is resolved against:
-// not empty, no drive letter or other ':', no leading '\' or '/', no empty, "." or ".."
-// component. Both '\' and '/' count as separators since Windows accepts either.
-bool isContainedPath(const char* name);
 
 }  // namespace mw

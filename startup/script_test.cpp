@@ -343,8 +343,9 @@ TEST(ScriptLists, EveryTruncationIsReportedNotOverread) {
 TEST(ScriptPaths, Containment) {
   for (const char* ok : {"a", "bin\\tool.exe", "a/b", "..a\\b..", "a.\\.b"})
     EXPECT_TRUE(isContainedPath(ok)) << ok;
+  // Windows drops a component's trailing dots and blanks: "..." and ". ." are ".." to it.
   for (const char* bad : {"", "\\a", "/a", "C:\\a", "c:a", "a\\..\\..\\b", "..", ".", "a\\.\\b",
-                          "a\\", "a\\\\b", "a:b"})
+                          "a\\", "a\\\\b", "a:b", "...\\evil.exe", "a\\. .\\..\\x", " \\a"})
     EXPECT_FALSE(isContainedPath(bad)) << bad;
 }
 

@@ -2,27 +2,6 @@
 
 namespace mw {
 
-bool isContainedPath(const char* path) {
-  if (*path == 0 || *path == '\\' || *path == '/') return false;
-  // Walk the components; a component of dots and blanks with two or more dots climbs out.
-  uint32_t dots = 0;
-  bool onlyDots = true;
-  for (const char* p = path;; ++p) {
-    const char c = *p;
-    if (c == ':') return false;
-    if (c == 0 || c == '\\' || c == '/') {
-      if (onlyDots && dots >= 2) return false;
-      if (c == 0) return true;
-      dots = 0;
-      onlyDots = true;
-    } else if (c == '.') {
-      ++dots;
-    } else if (c != ' ') {
-      onlyDots = false;
-    }
-  }
-}
-
 bool toHelpIndexName(char* path) {
   char* p = path;
   for (; *p; ++p)

@@ -17,15 +17,14 @@
 
 #include <stdint.h>
 
+#include "core/paths.h"
 #include "uninstall/log_format.h"
 #include "uninstall/log_reader.h"
 
 namespace mw {
 
-// A file path of the log is removed only when it stays inside the installation folder: not
-// empty, relative (no leading separator, no drive or stream colon) and free of components that
-// climb out ("..", or "..." and the like, which Windows trims to "..").
-bool isContainedPath(const char* path);
+// A file path of the log is removed only when it stays inside the installation folder
+// (isContainedPath, core/paths.h).
 
 // Lowercases A to Z in place. If the path then ends in ".hlp", turns the ending into ".gid"
 // (the help index the help viewer writes beside the file) and returns true.

@@ -109,9 +109,9 @@ TEST(RemovalPlan, FileNamesThatLeaveTheInstallationFolderAreSkipped) {
              "", {});
   RecordingOps ops;
   Calls calls = b.run(ops);
-  EXPECT_EQ(Calls(calls.begin(), calls.begin() + 8),
-            (Calls{"cd C:\\P", "del ok\\..x\\f", "rmdir ok\\..x", "rmdir ok", "del a\\.\\b",
-                   "rmdir a\\.", "rmdir a", "del Uninstall.exe"}));
+  // "a\\.\\b" is no name the installer writes (it refuses "." components too), so it is skipped.
+  EXPECT_EQ(Calls(calls.begin(), calls.begin() + 5),
+            (Calls{"cd C:\\P", "del ok\\..x\\f", "rmdir ok\\..x", "rmdir ok", "del Uninstall.exe"}));
 }
 
 TEST(RemovalPlan, WithoutTheInstallationFolderNoRelativeNameIsDeleted) {
