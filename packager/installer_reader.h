@@ -71,7 +71,9 @@ class Installer {
   std::vector<uint8_t> chunkBuffer_;
 };
 
-// A decoded script larger than this is taken as damage rather than allocated.
-constexpr uint32_t kMaxPlausibleScript = 256u << 20;
+// A decoded script larger than this is taken as damage rather than allocated. A script holds
+// texts and at most three pictures; 64 MiB is ten times a full-screen splash, and a damaged
+// length field must not make every `list` of the file allocate and clear hundreds of megabytes.
+constexpr uint32_t kMaxPlausibleScript = 64u << 20;
 
 }  // namespace mw::packager
