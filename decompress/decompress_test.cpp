@@ -17,7 +17,7 @@ namespace mw {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using test::BlockSpec;
+using test::BlockPlan;
 using test::buildStream;
 using test::Checks;
 using test::noiseSymbols;
@@ -146,10 +146,10 @@ TEST_F(Decoder, TinyBlocksPassOnlyWithTheirOwnCheck) {
 }
 
 TEST_F(Decoder, BlocksFoldIntoTheCombinedCheck) {
-  std::vector<BlockSpec> blocks(3);
+  std::vector<BlockPlan> blocks(3);
   for (int k = 0; k < 3; ++k) blocks[k].symbols = noiseSymbols(500 + 37 * k, k + 1);
   for (size_t count : {1u, 2u, 3u}) {
-    std::vector<BlockSpec> some(blocks.begin(), blocks.begin() + long(count));
+    std::vector<BlockPlan> some(blocks.begin(), blocks.begin() + long(count));
     auto good = buildStream(some, Checks::Decoder);
     Outcome o = decodeAll(storedInput(good.bytes), good.output.size());
     EXPECT_EQ(o.result, DecodeStreamEnd) << count;
@@ -251,11 +251,11 @@ TEST_F(Decoder, FramingBytesAreIgnoredExceptTheEndMark) {
 }
 
 TEST_F(Decoder, PrimaryIndexLimits) {
-  BlockSpec spec;
-  spec.symbols = noiseSymbols(1000, 9);
+  BlockPlan shape;
+  shape.symbols = noiseSymbols(1000, 9);
   for (uint32_t origPtr : {0u, 900000u, 900010u, 900011u}) {
-    if (origPtr) spec.origPtr = origPtr;
-    auto built = buildStream({spec}, Checks::Decoder);
+    if (origPtr) shape.origPtr = origPtr;
+    auto built = buildStream({shape}, Checks::Decoder);
     const Bytes in = storedInput(built.bytes);
     // 18 bytes reach past the primary index: 10 framing bytes, 32 bits of check, 1 + 24 bits.
     start(built.output.size());
@@ -275,21 +275,21 @@ TEST_F(Decoder, PrimaryIndexLimits) {
 }
 
 TEST_F(Decoder, BlockCapacityIsExactly900000Symbols) {
-  BlockSpec full;
+  BlockPlan full;
   full.symbols = noiseSymbols(900000, 4);
   auto built = buildStream({full}, Checks::Decoder);
   Outcome o = decodeAll(storedInput(built.bytes), built.output.size());
   EXPECT_EQ(o.result, DecodeStreamEnd);
   EXPECT_TRUE(o.out == built.output);
 
-  BlockSpec ordinary;  // one symbol too many, and it is an ordinary symbol
+  BlockPlan ordinary;  // one symbol too many, and it is an ordinary symbol
   ordinary.lastColumn = noiseSymbols(900001, 6);
   ordinary.lastColumn[900000] = uint8_t(ordinary.lastColumn[899999] ^ 1);
   ordinary.origPtr = 0;
   built = buildStream({ordinary}, Checks::Decoder);
   EXPECT_EQ(decodeAll(storedInput(built.bytes), 100).result, DecodeDataError);
 
-  BlockSpec run;  // the last run crosses the limit
+  BlockPlan run;  // the last run crosses the limit
   run.lastColumn = noiseSymbols(899990, 6);
   run.lastColumn.insert(run.lastColumn.end(), 20, uint8_t(run.lastColumn.back() ^ 1));
   run.origPtr = 0;
@@ -298,24 +298,24 @@ TEST_F(Decoder, BlockCapacityIsExactly900000Symbols) {
 }
 
 TEST_F(Decoder, MalformedBlocksAreRejectedSafely) {
-  BlockSpec spec;
-  spec.symbols = noiseSymbols(300, 2);
+  BlockPlan shape;
+  shape.symbols = noiseSymbols(300, 2);
 
-  spec.nSelectors = 18002;  // more than needed is fine up to the arrays' size
-  auto built = buildStream({spec}, Checks::Decoder);
+  shape.nSelectors = 18002;  // more than needed is fine up to the arrays' size
+  auto built = buildStream({shape}, Checks::Decoder);
   Outcome o = decodeAll(storedInput(built.bytes), built.output.size());
   EXPECT_EQ(o.result, DecodeStreamEnd);
   EXPECT_EQ(o.out, built.output);
-  spec.nSelectors = 18003;
-  built = buildStream({spec}, Checks::Decoder);
+  shape.nSelectors = 18003;
+  built = buildStream({shape}, Checks::Decoder);
   EXPECT_EQ(decodeAll(storedInput(built.bytes), 1000).result, DecodeDataError);
-  spec.nSelectors = 1;  // more groups of 50 symbols than selectors
-  built = buildStream({spec}, Checks::Decoder);
+  shape.nSelectors = 1;  // more groups of 50 symbols than selectors
+  built = buildStream({shape}, Checks::Decoder);
   EXPECT_EQ(decodeAll(storedInput(built.bytes), 1000).result, DecodeDataError);
 
   // Runs whose length would overflow any counter, alone or added to a full block.
   for (size_t digits : {21u, 40u, 200u}) {
-    BlockSpec runs;
+    BlockPlan runs;
     runs.lastColumn = {'a', 'b'};
     runs.origPtr = 0;
     runs.rawSymbols.assign(digits, 1);
@@ -328,7 +328,7 @@ TEST_F(Decoder, LaterBlocksSitAtAnyBitPosition) {
   // Four blocks whose sizes put every later block at a bit position that is not a multiple of 8.
   test::BuiltStream built;
   for (uint32_t extra = 0; extra < 64; ++extra) {
-    std::vector<BlockSpec> blocks(4);
+    std::vector<BlockPlan> blocks(4);
     for (uint32_t k = 0; k < 4; ++k) blocks[k].symbols = noiseSymbols(1000 + 333 * k + extra * k, 20 + k, 20 + 50 * k);
     built = buildStream(blocks, Checks::Decoder);
     if (built.blockBits[1] % 8 && built.blockBits[2] % 8 && built.blockBits[3] % 8) break;
@@ -358,10 +358,10 @@ TEST_F(Decoder, LaterBlocksSitAtAnyBitPosition) {
 TEST_F(Decoder, RandomisedBlocks) {
   // Long enough to wrap the 512-entry table; libbz2 is checked on the same block separately.
   for (size_t n : {2u, 5u, 300000u}) {
-    BlockSpec spec;
-    spec.symbols = noiseSymbols(n, uint32_t(n), 7);
-    spec.randomised = true;
-    auto built = buildStream({spec}, Checks::Decoder);
+    BlockPlan shape;
+    shape.symbols = noiseSymbols(n, uint32_t(n), 7);
+    shape.randomised = true;
+    auto built = buildStream({shape}, Checks::Decoder);
     Outcome o = decodeAll(storedInput(built.bytes), built.output.size());
     EXPECT_EQ(o.result, DecodeStreamEnd) << n;
     EXPECT_TRUE(o.out == built.output) << n;
@@ -433,17 +433,17 @@ TEST_F(Decoder, DamagedBlocksFollowTheirLinksExactly) {
   // which the walk repeats; four equal bytes at the end make the walk run past the block.
   int shortCycles = 0, pastTheEnd = 0;
   for (uint32_t seed = 1; seed <= 40; ++seed) {
-    BlockSpec spec;
+    BlockPlan shape;
     const size_t n = seed < 20 ? 2 + seed : 5000 + 97 * seed;
-    spec.lastColumn = noiseSymbols(n, seed, seed % 3 == 0 ? 2 : 4);
-    spec.origPtr = seed % uint32_t(n);
-    spec.storedCheck = 0xFFFFFFFFu;
-    auto built = buildStream({spec}, Checks::Decoder);
-    Outcome model = walkModel(spec.lastColumn, *spec.origPtr);
+    shape.lastColumn = noiseSymbols(n, seed, seed % 3 == 0 ? 2 : 4);
+    shape.origPtr = seed % uint32_t(n);
+    shape.storedCheck = 0xFFFFFFFFu;
+    auto built = buildStream({shape}, Checks::Decoder);
+    Outcome model = walkModel(shape.lastColumn, *shape.origPtr);
     Outcome o = decodeAll(storedInput(built.bytes), 60 * n + 2000);
     EXPECT_EQ(o.result, model.result) << seed;
     EXPECT_TRUE(o.out == model.out) << seed;
-    shortCycles += cycleThrough(spec.lastColumn, *spec.origPtr) < n;
+    shortCycles += cycleThrough(shape.lastColumn, *shape.origPtr) < n;
     pastTheEnd += model.result == DecodeDataError && model.out.size() >= 4;
   }
   EXPECT_GT(shortCycles, 5);

@@ -119,15 +119,15 @@ TEST_F(Differential, RealFilesAtSeveralBlockSizes) {
 TEST_F(Differential, CraftedBlocksReadTheSameAsLibbz2) {
   // Randomised blocks (long enough to wrap the randomisation table) and a block of exactly
   // 900,000 symbols: libbz2 reads them with their CRCs, this decoder with its own checks.
-  std::vector<test::BlockSpec> cases(3);
+  std::vector<test::BlockPlan> cases(3);
   cases[0].symbols = test::noiseSymbols(350000, 31, 5);
   cases[0].randomised = true;
   cases[1].symbols = test::noiseSymbols(40000, 32, 200);
   cases[1].randomised = true;
   cases[2].symbols = test::noiseSymbols(900000, 33);
-  for (const test::BlockSpec& spec : cases) {
-    auto forLibbz2 = test::buildStream({spec}, test::Checks::Crc);
-    auto forUs = test::buildStream({spec}, test::Checks::Decoder);
+  for (const test::BlockPlan& shape : cases) {
+    auto forLibbz2 = test::buildStream({shape}, test::Checks::Crc);
+    auto forUs = test::buildStream({shape}, test::Checks::Decoder);
     const Bytes reference = libbz2Decode(forLibbz2.bytes, forLibbz2.output.size());
     Bytes out(forUs.output.size());
     EXPECT_EQ(decodeOurs(test::storedInput(forUs.bytes), out), DecodeStreamEnd);

@@ -96,18 +96,18 @@ std::vector<uint8_t> noiseSymbols(size_t n, uint32_t seed, int alphabet) {
   return out;
 }
 
-BuiltStream buildStream(const std::vector<BlockSpec>& blocks, Checks checks, std::optional<uint32_t> combinedCheck) {
+BuiltStream buildStream(const std::vector<BlockPlan>& blocks, Checks checks, std::optional<uint32_t> combinedCheck) {
   BuiltStream result;
   BitWriter w;
   w.put(32, 0x425A6839u);  // "BZh9"
   uint32_t combined = 0;
-  for (const BlockSpec& spec : blocks) {
-    std::vector<uint8_t> last = spec.lastColumn;
+  for (const BlockPlan& shape : blocks) {
+    std::vector<uint8_t> last = shape.lastColumn;
     uint32_t origPtr = 0;
     std::vector<uint8_t> blockOutput;
-    if (!spec.symbols.empty()) {
-      std::vector<uint8_t> block = spec.symbols;
-      if (spec.randomised) {
+    if (!shape.symbols.empty()) {
+      std::vector<uint8_t> block = shape.symbols;
+      if (shape.randomised) {
         int32_t toGo = 0, pos = 0;
         for (uint8_t& b : block) {
           if (toGo == 0) {
@@ -118,19 +118,19 @@ BuiltStream buildStream(const std::vector<BlockSpec>& blocks, Checks checks, std
         }
       }
       sortRotations(block, last, origPtr);
-      blockOutput = runLengthDecode(spec.symbols);
+      blockOutput = runLengthDecode(shape.symbols);
       result.output.insert(result.output.end(), blockOutput.begin(), blockOutput.end());
     }
-    if (spec.origPtr) origPtr = *spec.origPtr;
+    if (shape.origPtr) origPtr = *shape.origPtr;
 
-    uint32_t check = checks == Checks::Crc ? crc32(blockOutput) : decoderCheck(blockOutput.size(), spec.randomised);
-    if (spec.storedCheck) check = *spec.storedCheck;
+    uint32_t check = checks == Checks::Crc ? crc32(blockOutput) : decoderCheck(blockOutput.size(), shape.randomised);
+    if (shape.storedCheck) check = *shape.storedCheck;
     combined = ((combined << 1) | (combined >> 31)) ^ check;
 
     result.blockBits.push_back(w.bits());
     w.put(48, 0x314159265359ull);
     w.put(32, check);
-    w.put(1, spec.randomised ? 1 : 0);
+    w.put(1, shape.randomised ? 1 : 0);
     w.put(24, origPtr);
 
     bool inUse[256] = {};
@@ -163,7 +163,7 @@ BuiltStream buildStream(const std::vector<BlockSpec>& blocks, Checks checks, std
         zeros >>= 1;
       }
     };
-    for (uint8_t b : spec.rawSymbols.empty() ? last : std::vector<uint8_t>()) {
+    for (uint8_t b : shape.rawSymbols.empty() ? last : std::vector<uint8_t>()) {
       const uint8_t seq = unseqToSeq[b];
       size_t at = size_t(std::find(list.begin(), list.end(), seq) - list.begin());
       if (at == 0) {
@@ -176,14 +176,14 @@ BuiltStream buildStream(const std::vector<BlockSpec>& blocks, Checks checks, std
       list.insert(list.begin(), seq);
     }
     flushZeros();
-    syms.insert(syms.end(), spec.rawSymbols.begin(), spec.rawSymbols.end());
+    syms.insert(syms.end(), shape.rawSymbols.begin(), shape.rawSymbols.end());
     syms.push_back(uint16_t(nInUse + 1));
 
     // Two identical tables of equal code lengths; symbol s has code s.
     const int alphaSize = nInUse + 2;
     int length = 1;
     while ((1 << length) < alphaSize) ++length;
-    const uint32_t selectors = spec.nSelectors ? *spec.nSelectors : uint32_t((syms.size() + 49) / 50);
+    const uint32_t selectors = shape.nSelectors ? *shape.nSelectors : uint32_t((syms.size() + 49) / 50);
     w.put(3, 2);
     w.put(15, selectors);
     for (uint32_t k = 0; k < selectors; ++k) w.put(1, 0);

@@ -11,7 +11,7 @@
 
 namespace mw::test {
 
-struct BlockSpec {
+struct BlockPlan {
   // The block as the output stage walks it (the data after the first run-length stage: four
   // equal bytes are followed by a count). The builder sorts its rotations.
   std::vector<uint8_t> symbols;
@@ -39,7 +39,7 @@ struct BuiltStream {
   std::vector<uint8_t> output;        // what the stream decodes to
 };
 
-BuiltStream buildStream(const std::vector<BlockSpec>& blocks, Checks checks,
+BuiltStream buildStream(const std::vector<BlockPlan>& blocks, Checks checks,
                         std::optional<uint32_t> combinedCheck = std::nullopt);
 
 // The input the engine hands the decoder: ten framing bytes (a u32 and six zeros, the fifth
