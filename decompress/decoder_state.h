@@ -85,11 +85,12 @@ constexpr uint32_t kTableEntries = 900000;
 constexpr int32_t kFastBits = 11;
 constexpr int32_t kFastEntries = 1 << kFastBits;
 
-// The inverse transform follows the block's links in up to this many segments at once.
+// The inverse transform cuts the walk into at most this many segments, followed side by side.
 constexpr uint32_t kSegmentNumbers = 256;
 
-// The block decoder's locals, stored on every return and loaded on every entry, so that a
-// decode cut short by missing input resumes in the middle of a table or a symbol.
+// The block decoder's locals live here between calls, so that a decode cut short by missing
+// input resumes in the middle of a table or a symbol (zeroed when a stream starts). Some are
+// kept for the record of the format's decoder and not needed by this one (zt, zj).
 struct SavedLocals {
   int32_t i;           // loop counter: selector, table or symbol being read
   int32_t j;           // inner counter: range bit, selector's unary count
@@ -128,9 +129,10 @@ struct DecoderState {
   int32_t rNToGo;          // symbols until the mask is next 1
   int32_t rTPos;           // next position in the randomisation table
 
-  // Bit reader: bits are taken most significant first; at most bsLive bits are unread.
+  // Bit reader: bits are taken most significant first. Input bytes are pulled only when a
+  // read needs them, so between reads fewer than 8 bits wait here.
   uint32_t bsBuff;         // the last input bytes, newest in the low bits
-  int32_t bsLive;          // unread bits at the bottom of bsBuff
+  int32_t bsLive;          // how many of the low bits of bsBuff are still unread
 
   int32_t blockSize100k;   // always 9
   int32_t currBlockNo;     // blocks started in this stream
