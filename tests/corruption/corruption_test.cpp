@@ -270,12 +270,21 @@ int main(int argc, char** argv) {
   std::vector<Variant> variants = makeVariants(installer);
 
   if (argc == 5 && std::string(argv[2]) == "--write-variants") {
-    // An even sample across the kinds, for the run under wine.
+    // An even sample across the kinds, for the run under wine. Variants that damage the stub
+    // itself stay out of it: under wine a flip there changes the running program's own code,
+    // which may then crash like any damaged program, and a file cut inside the stub is no
+    // program the system will start. Natively the stub's bytes are never read, and the host
+    // campaign shows that they do not matter to the engine.
+    const uint32_t stubEnd = inspect(installer).stubEnd;
+    std::vector<Variant> payload;
+    for (Variant& var : variants)
+      if (var.kind != "flip in the stub" && var.bytes.size() >= stubEnd)
+        payload.push_back(std::move(var));
     fs::path dir = argv[3];
     size_t n = std::stoul(argv[4]);
     fs::create_directories(dir);
     for (size_t i = 0; i < n; ++i) {
-      const Variant& var = variants[i * variants.size() / n];
+      const Variant& var = payload[i * payload.size() / n];
       std::ofstream(dir / ("variant-" + std::to_string(i) + ".exe"), std::ios::binary)
           .write(reinterpret_cast<const char*>(var.bytes.data()), std::streamsize(var.bytes.size()));
       std::cout << "variant-" << i << ".exe: " << var.kind << "\n";
