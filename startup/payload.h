@@ -84,7 +84,8 @@ enum LoadResult : int32_t {
 // is never handed more input than the read buffer holds or more room than the region has.
 LoadResult loadScript(const uint8_t* readBuffer, const LocatorRecord& record, const Arena& arena);
 
-// Running Adler-32 (zlib's), started at 1 for a fresh checksum.
+// Running Adler-32 (RFC 1950), started at 1 for a fresh checksum: the values of zlib's adler32
+// for every buffer (tests compare the two).
 uint32_t adler32Update(uint32_t previous, const uint8_t* bytes, uint32_t length);
 
 }  // namespace mw

@@ -1,7 +1,9 @@
 #include "startup/payload.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -44,6 +46,22 @@ TEST(Payload, BufferSizesAndChecksum) {
   const uint8_t text[] = "Wikipedia";
   EXPECT_EQ(adler32Update(1, text, 9), 0x11E60398u);
   EXPECT_EQ(adler32Update(adler32Update(1, text, 4), text + 4, 5), 0x11E60398u);
+  // zlib's values, across the reduction runs of 5552 bytes, from sums near the modulus, and
+  // chained over uneven pieces.
+  std::vector<uint8_t> big(40000);
+  uint32_t seed = 12345;
+  for (uint8_t& b : big) b = uint8_t((seed = seed * 1103515245u + 12345u) >> 23);
+  std::fill(big.begin() + 20000, big.begin() + 32000, 0xFF);
+  for (uint32_t start : {1u, 0xFFF0FFF0u, 0x0000FFF0u, 0xFFF00001u})
+    for (uint32_t length : {0u, 1u, 5551u, 5552u, 5553u, 11104u, 40000u}) {
+      const uint8_t* from = big.data() + (length < 40000 ? 20000 - length / 2 : 0);
+      EXPECT_EQ(adler32Update(start, from, length), uint32_t(::adler32(start, from, length)))
+          << start << " " << length;
+    }
+  uint32_t chained = 1;
+  for (uint32_t at = 0, piece = 1; at < big.size(); at += piece, piece = piece * 3 + 1)
+    chained = adler32Update(chained, big.data() + at, std::min<uint32_t>(piece, big.size() - at));
+  EXPECT_EQ(chained, uint32_t(::adler32(1, big.data(), big.size())));
 
   // A read buffer: six zeros, a 20-byte script, the 4272-byte blob.
   LocatorRecord rec{0, 1234, 20};
