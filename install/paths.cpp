@@ -130,8 +130,19 @@ void appendShortcutName(TextBuilder& out, const char* target, bool pif) {
 
 uint32_t progressPosition(uint32_t done, uint32_t total) {
   if (total == 0 || done >= total) return 100;
-  // Wide product: a huge unit count must not wrap the bar back to the start.
-  return uint32_t(uint64_t(done) * 100u / total);
+  // done * 100 / total, which must not wrap for a huge unit count, without 64-bit arithmetic
+  // (a 32-bit program would call a runtime routine for the division): add done a hundred
+  // times, keeping the sum below total, and count how often it passed total.
+  uint32_t position = 0, rest = 0;
+  for (int i = 0; i < 100; ++i) {
+    if (rest >= total - done) {
+      rest -= total - done;
+      ++position;
+    } else {
+      rest += done;
+    }
+  }
+  return position;
 }
 
 }  // namespace mw

@@ -107,6 +107,12 @@ TEST(Progress, UnitsToPercent) {
   EXPECT_EQ(progressPosition(4, 4), 100u);
   EXPECT_EQ(progressPosition(1, 3), 33u);
   EXPECT_EQ(progressPosition(50000000, 100000000), 50u);  // no wrap in the product
+  EXPECT_EQ(progressPosition(0xFFFFFFFEu, 0xFFFFFFFFu), 99u);
+  EXPECT_EQ(progressPosition(7, 0xFFFFFFFFu), 0u);
+  for (uint32_t total : {7u, 100u, 999u, 123456789u, 0xFFFFFFF0u})
+    for (uint32_t done = 0; done < total; done += total / 13 + 1)
+      EXPECT_EQ(progressPosition(done, total), uint32_t(uint64_t(done) * 100 / total))
+          << done << "/" << total;
 }
 
 }  // namespace
