@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include "checks/checks_win32.h"
+#include "platform/win32/platform_win32.h"
 
 namespace mw {
 namespace {
@@ -49,27 +50,6 @@ uint32_t registryFolder(const char* valueName, char* out, uint32_t room) {
   return textLengthWithin(out, room);
 }
 
-uint32_t specialFolder(int csidl, char* out, uint32_t room) {
-  out[0] = 0;
-  LPITEMIDLIST list = nullptr;
-  if (SHGetSpecialFolderLocation(nullptr, csidl, &list) != S_OK || !list) return 0;
-  char path[MAX_PATH];
-  path[0] = 0;
-  const BOOL ok = SHGetPathFromIDListA(list, path);
-  IMalloc* shellMalloc = nullptr;
-  if (SHGetMalloc(&shellMalloc) == S_OK && shellMalloc) {
-    shellMalloc->Free(list);
-    shellMalloc->Release();
-  }
-  if (!ok) return 0;
-  path[MAX_PATH - 1] = 0;
-  uint32_t n = 0;
-  while (path[n]) ++n;
-  if (n >= room) return 0;
-  for (uint32_t i = 0; i <= n; ++i) out[i] = path[i];
-  return n;
-}
-
 }  // namespace
 
 uint32_t Win32FolderQuery::folder(Folder which, char* out, uint32_t room) {
@@ -81,8 +61,8 @@ uint32_t Win32FolderQuery::folder(Folder which, char* out, uint32_t room) {
     case Folder::commonFiles: return registryFolder("CommonFilesDir", out, room);
     case Folder::userProfile: return fromLength(GetEnvironmentVariableA("UserProfile", out, room), out, room);
     case Folder::appData: return fromLength(GetEnvironmentVariableA("AppData", out, room), out, room);
-    case Folder::documents: return specialFolder(CSIDL_PERSONAL, out, room);
-    case Folder::desktop: return specialFolder(CSIDL_DESKTOPDIRECTORY, out, room);
+    case Folder::documents: return shellFolderPath(CSIDL_PERSONAL, out, room);
+    case Folder::desktop: return shellFolderPath(CSIDL_DESKTOPDIRECTORY, out, room);
     case Folder::current: return fromLength(GetCurrentDirectoryA(room, out), out, room);
   }
   out[0] = 0;

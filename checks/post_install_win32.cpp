@@ -11,7 +11,9 @@ namespace {
 // not reported: the restart request then fails and the installer ends anyway.
 void enableShutdownPrivilege() {
   HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token)) return;
+  // The current process's pseudo-handle, the constant GetCurrentProcess returns.
+  HANDLE self = reinterpret_cast<HANDLE>(-1);
+  if (!OpenProcessToken(self, TOKEN_ADJUST_PRIVILEGES, &token)) return;
   TOKEN_PRIVILEGES privileges;
   privileges.PrivilegeCount = 1;
   privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;

@@ -2,10 +2,11 @@
 
 if(MARLOWICK_WINDOWS)
   # The Windows programs link no C runtime: our own entry, our own memcpy/memset
-  # (platform/win32/crt.cpp), only system DLLs. They are built for size: -malign-data=abi keeps
-  # arrays and strings at the alignment their type needs instead of padding them to 32 bytes.
+  # (platform/win32/crt.cpp), only system DLLs. They are built for size: -Oz (the decoder, whose
+  # loops an installation waits for, -Os), and -malign-data=abi keeps arrays and strings at the
+  # alignment their type needs instead of padding them to 32 bytes.
   set(MARLOWICK_FREESTANDING_FLAGS
-      -Os -ffreestanding -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+      $<IF:$<STREQUAL:$<TARGET_PROPERTY:NAME>,mw_decompress>,-Os,-Oz> -ffreestanding -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
       -fno-unwind-tables -fomit-frame-pointer -fno-stack-protector -fno-threadsafe-statics
       -fno-builtin -mno-stack-arg-probe -march=i686 -mpreferred-stack-boundary=2
       -malign-data=abi -ffunction-sections -fdata-sections -flto -flto-partition=one)

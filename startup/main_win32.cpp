@@ -52,22 +52,6 @@ constexpr char kDefaultTooLong[] =
   endProcess(silentCode);
 }
 
-// Reads exactly `length` bytes at `offset` of the installer. Fewer bytes (a truncated file) are
-// not an error here: the payload check that follows catches them. A read the system refuses is.
-bool readAt(HANDLE installerFile, uint32_t offset, void* buffer, uint32_t length, uint32_t* got) {
-  *got = 0;
-  if (SetFilePointer(installerFile, LONG(offset), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
-    return false;
-  uint8_t* p = static_cast<uint8_t*>(buffer);
-  while (*got < length) {
-    DWORD n = 0;
-    if (!ReadFile(installerFile, p + *got, length - *got, &n, nullptr)) return false;
-    if (n == 0) break;  // end of the file
-    *got += n;
-  }
-  return true;
-}
-
 // The silent switch: the first "/s" anywhere after the command line's first character, lower
 // case only; a blank right after it means a folder follows, copied unchanged (quotes, further
 // switches and trailing blanks included) into installDir. The folder must fit the region with
@@ -147,7 +131,7 @@ void wizardWorker() {
   if (installerFile == INVALID_HANDLE_VALUE) fail(kSelfUnreadable, ExitSelfUnreadable);
   uint8_t locatorBytes[kLocatorSize];
   uint32_t got = 0;
-  if (!readAt(installerFile, kLocatorOffset, locatorBytes, kLocatorSize, &got) || got != kLocatorSize)
+  if (!readAt(installerFile, kLocatorOffset, locatorBytes, kLocatorSize, got) || got != kLocatorSize)
     fail(kSelfUnreadable, ExitSelfUnreadable);
   const LocatorRecord record = parseLocator(locatorBytes);
 
@@ -169,7 +153,7 @@ void wizardWorker() {
   if (readBufferSizes(record, allocate, toRead)) {
     readBuffer = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, allocate));
     if (!readBuffer) fail(kNoMemory, ExitSelfUnreadable);
-    if (!readAt(installerFile, record.scriptOffset, readBuffer + kReadBufferLead, toRead, &got))
+    if (!readAt(installerFile, record.scriptOffset, readBuffer + kReadBufferLead, toRead, got))
       fail(kSelfUnreadable, ExitSelfUnreadable);
   }
   // A record that cannot describe a script (a stub without payload) is a payload that fails

@@ -22,6 +22,41 @@ HANDLE asHandle(FileHandle file) { return static_cast<HANDLE>(file); }
 
 }  // namespace
 
+bool readAt(HANDLE file, uint32_t offset, void* buffer, uint32_t length, uint32_t& got) {
+  got = 0;
+  if (SetFilePointer(file, LONG(offset), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
+    return false;
+  uint8_t* p = static_cast<uint8_t*>(buffer);
+  while (got < length) {
+    DWORD n = 0;
+    if (!ReadFile(file, p + got, length - got, &n, nullptr)) return false;
+    if (n == 0) break;  // the end of the file
+    got += n;
+  }
+  return true;
+}
+
+uint32_t shellFolderPath(int csidl, char* out, uint32_t room) {
+  // The shell writes up to MAX_PATH characters: give it that much and copy what fits.
+  char path[MAX_PATH];
+  path[0] = 0;
+  uint32_t n = 0;
+  LPITEMIDLIST list = nullptr;
+  if (SHGetSpecialFolderLocation(nullptr, csidl, &list) == S_OK && list) {
+    if (SHGetPathFromIDListA(list, path)) {
+      path[MAX_PATH - 1] = 0;
+      n = uint32_t(textLength(path));
+    }
+    CoTaskMemFree(list);
+  }
+  if (n == 0 || n >= room) {
+    if (room) out[0] = 0;
+    return 0;
+  }
+  copyBytes(out, path, n + 1);
+  return n;
+}
+
 void* Win32Platform::allocateZeroed(uint32_t size) {
   return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size);
 }
@@ -31,16 +66,9 @@ void Win32Platform::release(void* block) {
 }
 
 uint32_t Win32Platform::readInstaller(uint32_t offset, void* buffer, uint32_t length) {
-  if (SetFilePointer(installer_, LONG(offset), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
-    return 0;
-  uint8_t* p = static_cast<uint8_t*>(buffer);
-  uint32_t done = 0;
-  while (done < length) {
-    DWORD n = 0;
-    if (!ReadFile(installer_, p + done, length - done, &n, nullptr) || n == 0) break;
-    done += n;
-  }
-  return done;
+  uint32_t got = 0;
+  readAt(installer_, offset, buffer, length, got);
+  return got;
 }
 
 FileHandle Win32Platform::createFile(const char* path) {
@@ -67,17 +95,10 @@ uint32_t Win32Platform::readFileAt(const char* path, uint32_t offset, void* buff
   HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return 0;
-  uint32_t done = 0;
-  if (SetFilePointer(h, LONG(offset), nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER) {
-    uint8_t* p = static_cast<uint8_t*>(buffer);
-    while (done < length) {
-      DWORD n = 0;
-      if (!ReadFile(h, p + done, length - done, &n, nullptr) || n == 0) break;
-      done += n;
-    }
-  }
+  uint32_t got = 0;
+  readAt(h, offset, buffer, length, got);
   CloseHandle(h);
-  return done;
+  return got;
 }
 
 uint8_t* Win32Platform::mapFile(FileHandle file, uint32_t length) {
@@ -113,23 +134,7 @@ uint32_t Win32Platform::currentFolder(char* buffer, uint32_t size) {
 }
 
 uint32_t Win32Platform::shellFolder(ShellFolder folder, char* buffer, uint32_t size) {
-  // The shell writes up to MAX_PATH characters: give it that much and copy what fits.
-  char path[MAX_PATH];
-  path[0] = 0;
-  LPITEMIDLIST list = nullptr;
-  if (SHGetSpecialFolderLocation(nullptr, int(folder), &list) != S_OK || !list) {
-    if (size) buffer[0] = 0;
-    return 0;
-  }
-  const BOOL ok = SHGetPathFromIDListA(list, path);
-  CoTaskMemFree(list);
-  const uint32_t n = ok ? uint32_t(textLength(path)) : 0;
-  if (n == 0 || n >= size) {
-    if (size) buffer[0] = 0;
-    return 0;
-  }
-  copyBytes(buffer, path, n + 1);
-  return n;
+  return shellFolderPath(int(folder), buffer, size);
 }
 
 bool Win32Platform::makeShellLink(const char* targetPath, const char* shortcutPath) {
