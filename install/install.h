@@ -50,6 +50,9 @@ struct InstallJob {
   uint32_t blobOffset;          // where the uninstaller blob starts: scriptOffset + scriptLength
   bool wizard;                  // true: the wizard runs (file label, progress, pause points,
                                 // questions owned by it); false: silent mode
+  bool payloadSuspect;          // the payload failed its checksum and the user chose to go on:
+                                // the uninstaller blob has no check of its own, so such an
+                                // installation is never reported as complete
   // Out: placed on the file table by the worker and left on the PostInstall record when the
   // outcome is InstallDone or InstallIncomplete.
   ScriptCursor* cursor;

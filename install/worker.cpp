@@ -123,6 +123,7 @@ InstallOutcome installWorker(InstallJob& job) {
   w.chunkBuffer = static_cast<uint8_t*>(w.os.allocateZeroed(kChunkBufferSize));
   if (!w.chunkBuffer) return InstallNoMemory;
 
+  if (job.payloadSuspect) w.lose();
   bool going = makeDestination(w);
   if (going && needsBackslash) {
     dir[w.installDirGiven] = '\\';

@@ -593,6 +593,16 @@ TEST_F(WorkerTest, BlobIsReadWhereTheLocatorSaysNotAtTheEnd) {
   checkUninstaller("C:\\Apps\\Uninstall.exe", expectedLog("C:\\Apps", {}, {}));
 }
 
+TEST_F(WorkerTest, APayloadThatFailedItsCheckIsNeverComplete) {
+  // The user went on past the corruption question: everything is made, but the uninstaller
+  // image came from bytes nothing vouches for.
+  files = {{"a.txt", text("a")}};
+  job.payloadSuspect = true;
+  ASSERT_EQ(install("C:\\Apps"), InstallIncomplete);
+  EXPECT_EQ(read("C:\\Apps\\a.txt"), text("a"));
+  checkUninstaller("C:\\Apps\\Uninstall.exe", expectedLog("C:\\Apps", {}, {}));
+}
+
 TEST_F(WorkerTest, RegistryKeysThatCannotBeOpenedAndShellFoldersThatCannotBeFound) {
   files = {{"tool.exe", peProgram()}};
   values = {{kHkcu, 1, "Software\\Denied", "V", text("x")},

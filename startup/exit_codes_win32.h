@@ -16,7 +16,8 @@ enum SilentExit : uint32_t {
   ExitAlreadyRunning = 5,    // another copy of the same installer is running
   ExitBadDestination = 6,    // the destination is too long, or cannot be composed
   ExitIncomplete = 7,        // finished, but a file was skipped (Ignore), failed its integrity
-                             // check (kept on Yes) or could not be written whole
+                             // check (kept on Yes) or could not be written whole, or the
+                             // payload failed its check and the user went on
 };
 
 // One line of text per code, for tools that report an outcome (marlowick try).

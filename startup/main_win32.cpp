@@ -158,7 +158,8 @@ void wizardWorker() {
   }
   // A record that cannot describe a script (a stub without payload) is a payload that fails
   // its check; the question below is the honest answer to both.
-  if (!readBuffer || !payloadIntact(readBuffer, record)) {
+  const bool payloadSuspect = !readBuffer || !payloadIntact(readBuffer, record);
+  if (payloadSuspect) {
     scanCommandLine(GetCommandLineA(), textBuffer);  // the codes below depend on the mode
     if (MessageBoxA(nullptr, kCorruptQuestion, kErrorCaption, MB_YESNO | MB_ICONHAND) != IDYES)
       endProcess(ExitPayloadCorrupt);
@@ -213,6 +214,7 @@ void wizardWorker() {
   job.front = &script;
   job.blobOffset = record.scriptOffset + record.scriptLength;
   job.wizard = silentMode == 0;
+  job.payloadSuspect = payloadSuspect;
   job.cursor = &cursor;
   job.finishText = nullptr;
   wizardJob = &job;

@@ -26,7 +26,8 @@ int runSilentEngine(HostPlatform& os, const char* installDir) {
     readBuffer.reset(new uint8_t[allocate]());
     os.readInstaller(record.scriptOffset, readBuffer.get() + kReadBufferLead, toRead);
   }
-  if (!readBuffer || !payloadIntact(readBuffer.get(), record)) {
+  const bool payloadSuspect = !readBuffer || !payloadIntact(readBuffer.get(), record);
+  if (payloadSuspect) {
     if (os.ask("Error", "Installer corrupted or incomplete.", 20, false) != AnswerYes) return EngineRefusedPayload;
     if (!readBuffer) return refuse(EngineRefusedPayload);
   }
@@ -50,6 +51,7 @@ int runSilentEngine(HostPlatform& os, const char* installDir) {
   job.front = &front;
   job.blobOffset = record.scriptOffset + record.scriptLength;
   job.wizard = false;
+  job.payloadSuspect = payloadSuspect;
   job.cursor = &cursor;
   switch (installWorker(job)) {
     case InstallDone: return EngineFinished;
