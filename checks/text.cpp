@@ -1,24 +1,23 @@
 // Bounded string building for the checks' messages and paths: every write stops at the size the
 // caller gave, so a long productName or destination can cut a message but never run past a buffer.
 #include "checks/checks.h"
+#include "core/text_builder.h"
 
 namespace mw {
 
 uint32_t formatText(char* out, uint32_t size, const char* pattern, const char* arg) {
-  if (size == 0) return 0;
-  uint32_t n = 0;
+  TextBuilder text(out, size);
   bool substituted = false;
-  for (const char* p = pattern; *p && n + 1 < size; ++p) {
+  for (const char* p = pattern; *p; ++p) {
     if (!substituted && p[0] == '%' && p[1] == 's') {
       substituted = true;
       ++p;
-      for (const char* a = arg ? arg : ""; *a && n + 1 < size; ++a) out[n++] = *a;
-      continue;
+      text.append(arg ? arg : "");
+    } else {
+      text.appendChar(*p);
     }
-    out[n++] = *p;
   }
-  out[n] = 0;
-  return n;
+  return text.length;
 }
 
 bool appendText(char* out, uint32_t size, const char* text) {

@@ -5,23 +5,6 @@
 
 namespace mw {
 
-void TextBuilder::append(const char* text, uint32_t count) {
-  for (uint32_t i = 0; i < count; ++i) appendChar(text[i]);
-}
-
-void TextBuilder::append(const char* text) {
-  while (*text) appendChar(*text++);
-}
-
-void TextBuilder::appendChar(char c) {
-  if (length + 1 >= size) {
-    overflow = true;
-    return;
-  }
-  buffer[length++] = c;
-  buffer[length] = 0;
-}
-
 bool formatMessage(char* out, uint32_t size, const char* pattern, const char* first,
                    const char* second) {
   TextBuilder text(out, size);

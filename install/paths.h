@@ -5,24 +5,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "core/text_builder.h"
+
 namespace mw {
-
-// A bounded text under construction in a fixed buffer. Appends that do not fit set `overflow`
-// and are cut; the text always stays NUL-terminated, so even a cut text is safe to show.
-struct TextBuilder {
-  char* buffer;
-  uint32_t size;    // bytes of buffer, NUL included
-  uint32_t length;  // characters so far
-  bool overflow;
-
-  TextBuilder(char* buf, uint32_t sz) : buffer(buf), size(sz), length(0), overflow(false) {
-    if (size) buffer[0] = 0;
-  }
-  void append(const char* text);
-  void append(const char* text, uint32_t count);
-  void appendChar(char c);
-  bool fits() const { return !overflow; }
-};
 
 // Formats a message: each "%s" of `pattern` takes the next of `first`, `second`. When the
 // result does not fit, it is cut and ends in "..." so the user still reads a sensible text.

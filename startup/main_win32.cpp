@@ -76,22 +76,18 @@ bool scanCommandLine(const char* line, char* installDir) {
 // What an installation that did not run to its end means for the process. The worker never
 // ends the process itself; it returns why it stopped, and this decides.
 [[noreturn]] void endAfterWorker(InstallOutcome outcome, HWND owner) {
+  const char* text = nullptr;
+  uint32_t code = ExitStoppedByUser;  // InstallStopped, InstallQuit
   switch (outcome) {
-    case InstallDone: endProcess(ExitInstalled);
-    case InstallIncomplete: endProcess(ExitIncomplete);
-    case InstallCorrupt:
-      MessageBoxA(owner, kCorruptUnusable, kErrorCaption, MB_OK | MB_ICONHAND);
-      endProcess(ExitPayloadCorrupt);
-    case InstallNoMemory:
-      MessageBoxA(owner, kNoMemory, kErrorCaption, MB_OK | MB_ICONHAND);
-      endProcess(ExitSelfUnreadable);
-    case InstallBadDestination:
-      MessageBoxA(owner, kDefaultTooLong, kErrorCaption, MB_OK | MB_ICONHAND);
-      endProcess(ExitBadDestination);
-    case InstallStopped:
-    case InstallQuit:
-    default: endProcess(ExitStoppedByUser);
+    case InstallDone: code = ExitInstalled; break;
+    case InstallIncomplete: code = ExitIncomplete; break;
+    case InstallCorrupt: text = kCorruptUnusable; code = ExitPayloadCorrupt; break;
+    case InstallNoMemory: text = kNoMemory; code = ExitSelfUnreadable; break;
+    case InstallBadDestination: text = kDefaultTooLong; code = ExitBadDestination; break;
+    default: break;
   }
+  if (text) MessageBoxA(owner, text, kErrorCaption, MB_OK | MB_ICONHAND);
+  endProcess(code);
 }
 
 // The installation on the wizard's worker thread: install, then turn the wizard to its
