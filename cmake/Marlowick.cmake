@@ -4,12 +4,16 @@ if(MARLOWICK_WINDOWS)
   # The Windows programs link no C runtime: our own entry, our own memcpy/memset
   # (platform/win32/crt.cpp), only system DLLs. They are built for size: -Oz (the decoder, whose
   # loops an installation waits for, -Os), and -malign-data=abi keeps arrays and strings at the
-  # alignment their type needs instead of padding them to 32 bytes.
+  # alignment their type needs instead of padding them to 32 bytes. Functions get sections of
+  # their own (the stub's layout places them one by one); data does not: with a section per
+  # variable this compiler stores zero-filled variables in the file instead of leaving them to
+  # the zero-filled section, and the link-time optimiser drops unused data anyway.
   set(MARLOWICK_FREESTANDING_FLAGS
-      $<IF:$<STREQUAL:$<TARGET_PROPERTY:NAME>,mw_decompress>,-Os,-Oz> -ffreestanding -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-      -fno-unwind-tables -fomit-frame-pointer -fno-stack-protector -fno-threadsafe-statics
-      -fno-builtin -mno-stack-arg-probe -march=i686 -mpreferred-stack-boundary=2
-      -malign-data=abi -ffunction-sections -fdata-sections -flto -flto-partition=one)
+      $<IF:$<STREQUAL:$<TARGET_PROPERTY:NAME>,mw_decompress>,-Os,-Oz> -ffreestanding
+      -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
+      -fomit-frame-pointer -fno-stack-protector -fno-threadsafe-statics -fno-builtin
+      -mno-stack-arg-probe -march=i686 -mpreferred-stack-boundary=2 -malign-data=abi
+      -ffunction-sections -flto -flto-partition=one)
   add_compile_options(${MARLOWICK_FREESTANDING_FLAGS} -Wall -Wextra)
   add_compile_definitions(MARLOWICK_FREESTANDING=1 WIN32_LEAN_AND_MEAN)
   # The whole program is optimised at the link (inlining across files, register arguments for

@@ -17,9 +17,9 @@ cmake_minimum_required(VERSION 3.20)
 set(LOCATOR_OFFSET 15856)
 set(LOCATOR_SIZE 12)
 math(EXPR LOCATOR_END "${LOCATOR_OFFSET} + ${LOCATOR_SIZE}")
-# The first section starts at file offset 0x200 (three section headers fit the first 512
-# bytes) and must end at or before the locator bytes.
-set(FIRST_START 512)
+# The first section starts at file offset 0x400 (the headers with four section headers take
+# 536 bytes, rounded up to the file alignment) and must end at or before the locator bytes.
+set(FIRST_START 1024)
 math(EXPR FIRST_ROOM "${LOCATOR_OFFSET} - ${FIRST_START}")
 
 function(read_u32 file offset out)
