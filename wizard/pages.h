@@ -113,7 +113,9 @@ class WizardController {
   const SetupScript* script_ = nullptr;
   char* installDir_ = nullptr;
   WizardGeometry geometry_{};
-  int bodyControl_ = kBodyText;
+  // Every member starts as zero, so the process-wide controller lies in the zero-filled data and
+  // takes no file bytes; bind sets the body control.
+  int bodyControl_ = 0;
   bool hasSide_ = false;
   bool hasLicence_ = false;
   bool hasLink_ = false;
