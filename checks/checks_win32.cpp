@@ -30,21 +30,31 @@ OsVersion osVersionOf(const OSVERSIONINFOEXA& osInfo) {
   return OsVersion{osInfo.dwMajorVersion, osInfo.dwMinorVersion, osInfo.dwPlatformId};
 }
 
-bool Win32DotNetRegistry::readRelease(uint32_t& release) {
+HKEY openMachineKey(const char* path) {
   HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kV4FullKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  DWORD type = 0, size = 4, value = 0;
-  const LONG rc = RegQueryValueExA(key, "Release", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) == ERROR_SUCCESS ? key : nullptr;
+}
+
+DWORD readMachineValue(const char* path, const char* name, void* out, DWORD& size) {
+  const HKEY key = openMachineKey(path);
+  if (!key) return REG_NONE;
+  DWORD type = REG_NONE;
+  const LONG rc = RegQueryValueExA(key, name, nullptr, &type, static_cast<BYTE*>(out), &size);
   RegCloseKey(key);
+  return rc == ERROR_SUCCESS ? type : REG_NONE;
+}
+
+bool Win32DotNetRegistry::readRelease(uint32_t& release) {
+  DWORD size = 4, value = 0;
   // Anything but a whole 4-byte number is a value that cannot be read.
-  if (rc != ERROR_SUCCESS || type != REG_DWORD || size != 4) return false;
+  if (readMachineValue(kV4FullKey, "Release", &value, size) != REG_DWORD || size != 4) return false;
   release = value;
   return true;
 }
 
 bool Win32DotNetRegistry::openNdpKey() {
-  ndp_ = nullptr;
-  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kNdpKey, 0, KEY_READ, &ndp_) == ERROR_SUCCESS;
+  ndp_ = openMachineKey(kNdpKey);
+  return ndp_ != nullptr;
 }
 
 SubkeyRead Win32DotNetRegistry::ndpSubkey(uint32_t index, char* name, uint32_t room) {
@@ -63,8 +73,8 @@ void Win32DotNetRegistry::closeNdpKey() {
 }
 
 bool Win32DotNetRegistry::policyKeyExists() {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPolicyKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  const HKEY key = openMachineKey(kPolicyKey);
+  if (!key) return false;
   RegCloseKey(key);
   return true;
 }
@@ -83,24 +93,23 @@ int32_t Win32AdminQuery::privilegeLevel() {
   // Loaded by name at run time: the engine has no import of the account library.
   HMODULE library = LoadLibraryA("netapi32.dll");
   if (!library) return kPrivilegeNoService;
+  int32_t level = kPrivilegeNoService;
   NetUserGetInfoFn getInfo =
       reinterpret_cast<NetUserGetInfoFn>(reinterpret_cast<void*>(GetProcAddress(library, "NetUserGetInfo")));
-  if (!getInfo) {
-    FreeLibrary(library);
-    return kPrivilegeNoService;
+  if (getInfo) {
+    LPBYTE info = nullptr;
+    level = kPrivilegeLookupFailed;
+    if (getInfo(nullptr, wideName, 1, &info) == 0 && info) {
+      // A level that is none of guest, user and administrator is simply not an administrator.
+      level = int32_t(reinterpret_cast<USER_INFO_1*>(info)->usri1_priv);
+      if (level < 0) level = 0;
+      NetApiBufferFreeFn freeBuffer = reinterpret_cast<NetApiBufferFreeFn>(
+          reinterpret_cast<void*>(GetProcAddress(library, "NetApiBufferFree")));
+      if (freeBuffer) freeBuffer(info);
+    }
   }
-  LPBYTE info = nullptr;
-  if (getInfo(nullptr, wideName, 1, &info) != 0 || !info) {
-    FreeLibrary(library);
-    return kPrivilegeLookupFailed;
-  }
-  const int32_t level = int32_t(reinterpret_cast<USER_INFO_1*>(info)->usri1_priv);
-  NetApiBufferFreeFn freeBuffer = reinterpret_cast<NetApiBufferFreeFn>(
-      reinterpret_cast<void*>(GetProcAddress(library, "NetApiBufferFree")));
-  if (freeBuffer) freeBuffer(info);
   FreeLibrary(library);
-  // A level that is none of guest, user and administrator is simply not an administrator.
-  return level >= 0 ? level : 0;
+  return level;
 }
 
 bool Win32AdminQuery::memberOfAdministrators() {

@@ -14,6 +14,15 @@ namespace mw {
 void fillOsInfo(OSVERSIONINFOEXA& osInfo);
 OsVersion osVersionOf(const OSVERSIONINFOEXA& osInfo);
 
+// A key of HKEY_LOCAL_MACHINE opened for reading (no more: full access would fail for every user
+// who is not an administrator), or null when it does not open.
+HKEY openMachineKey(const char* path);
+
+// Reads value `name` of the machine key `path` into `out`: `size` holds the room on entry and
+// the bytes read on return. Returns the value's type, or REG_NONE when the key does not open or
+// the value cannot be read.
+DWORD readMachineValue(const char* path, const char* name, void* out, DWORD& size);
+
 class Win32DotNetRegistry final : public DotNetRegistryView {
  public:
   bool readRelease(uint32_t& release) override;

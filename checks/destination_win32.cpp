@@ -31,18 +31,9 @@ uint32_t textLengthWithin(char* out, uint32_t room) {
 }
 
 uint32_t registryFolder(const char* valueName, char* out, uint32_t room) {
-  // Reading needs no more than read access; asking for full access would fail for every user who
-  // is not an administrator and leave the base empty.
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCurrentVersionKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-    out[0] = 0;
-    return 0;
-  }
-  DWORD type = 0;
   DWORD size = room - 1;  // keep a byte for the NUL a stored string may lack
-  const LONG rc = RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(out), &size);
-  RegCloseKey(key);
-  if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+  const DWORD type = readMachineValue(kCurrentVersionKey, valueName, out, size);
+  if (type != REG_SZ && type != REG_EXPAND_SZ) {
     out[0] = 0;
     return 0;
   }
