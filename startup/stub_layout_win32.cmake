@@ -11,16 +11,19 @@
 # never overflows. A verify pass over the final image confirms the result.
 #
 #   cmake -DMODE=split  -DMAP=probe.map -DTEMPLATE=stub_win32.ld -DOUTPUT=stub.ld -P stub_layout_win32.cmake
-#   cmake -DMODE=verify -DIMAGE=stub.exe -P stub_layout_win32.cmake
+#   cmake -DMODE=verify -DIMAGE=stub.exe -P stub_layout_win32.cmake   (the finished image)
 
 cmake_minimum_required(VERSION 3.20)
 set(LOCATOR_OFFSET 15856)
 set(LOCATOR_SIZE 12)
 math(EXPR LOCATOR_END "${LOCATOR_OFFSET} + ${LOCATOR_SIZE}")
-# The first section starts at file offset 0x400 (the headers with four section headers take
-# 536 bytes, rounded up to the file alignment) and must end at or before the locator bytes.
+# In the linked file the first section starts at 0x400 (the linker's headers with four section
+# headers take 536 bytes, rounded up to the file alignment). The finishing step (mw_pe_compact,
+# host build) drops the real-mode program and moves everything 0x200 down, so in the link the
+# locator bytes lie 0x200 further in, and the first section must end before them.
 set(FIRST_START 1024)
-math(EXPR FIRST_ROOM "${LOCATOR_OFFSET} - ${FIRST_START}")
+set(FINISH_SHIFT 512)
+math(EXPR FIRST_ROOM "${LOCATOR_OFFSET} + ${FINISH_SHIFT} - ${FIRST_START}")
 
 function(read_u32 file offset out)
   file(READ "${file}" hex OFFSET ${offset} LIMIT 4 HEX)

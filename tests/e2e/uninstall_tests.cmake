@@ -8,7 +8,7 @@ if(NOT MARLOWICK_WINDOWS AND MARLOWICK_WITH_WINDOWS AND TARGET marlowick)
     LABELS wine)
   target_compile_definitions(uninstall_roundtrip_test PRIVATE
     MW_DIST="${MARLOWICK_DIST}" MW_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
-  add_dependencies(uninstall_roundtrip_test marlowick windows)
+  add_dependencies(uninstall_roundtrip_test marlowick stub_image)
   if(TARGET uninstaller_image)
     add_dependencies(uninstall_roundtrip_test uninstaller_image)
   endif()
