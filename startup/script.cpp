@@ -5,56 +5,52 @@
 namespace mw {
 namespace {
 
-// A bounded reader over the script: every take checks the remaining length first and, once
-// anything failed, keeps failing, so a parse can read field after field and test once.
-struct Reader {
-  const uint8_t* data;
-  uint32_t length;
-  uint32_t position;
-  bool failed;
+// Bounded takes over the script, shared by the front's parser and the list readers: each checks
+// the remaining length first, and a take that does not fit marks the cursor corrupt for good.
+// Once corrupt, every take fails (0, "" or null), so a reader can take field after field and
+// test once at its end.
+const uint8_t* take(ScriptCursor& c, uint32_t n) {
+  if (c.corrupt || n > c.length - c.position) {
+    c.corrupt = true;
+    return nullptr;
+  }
+  const uint8_t* p = c.script + c.position;
+  c.position += n;
+  return p;
+}
 
-  bool has(uint32_t n) const { return !failed && n <= length - position; }
+uint8_t takeU8(ScriptCursor& c) {
+  const uint8_t* p = take(c, 1);
+  return p ? *p : 0;
+}
 
-  uint8_t u8() {
-    if (!has(1)) { failed = true; return 0; }
-    return data[position++];
-  }
-  uint32_t u32() {
-    if (!has(4)) { failed = true; return 0; }
-    uint32_t v = readU32(data + position);
-    position += 4;
-    return v;
-  }
-  uint16_t u16() {
-    if (!has(2)) { failed = true; return 0; }
-    uint16_t v = readU16(data + position);
-    position += 2;
-    return v;
-  }
-  // A NUL-terminated string that must end inside the script.
-  const char* string() {
-    if (failed) return "";
-    for (uint32_t i = position; i < length; ++i) {
-      if (data[i] == 0) {
-        const char* s = reinterpret_cast<const char*>(data + position);
-        position = i + 1;
-        return s;
-      }
+uint16_t takeU16(ScriptCursor& c) {
+  const uint8_t* p = take(c, 2);
+  return p ? readU16(p) : 0;
+}
+
+uint32_t takeU32(ScriptCursor& c) {
+  const uint8_t* p = take(c, 4);
+  return p ? readU32(p) : 0;
+}
+
+// A NUL-terminated string that must end inside the script.
+const char* takeString(ScriptCursor& c) {
+  if (!c.corrupt) {
+    for (uint32_t i = c.position; i < c.length; ++i) {
+      if (c.script[i] == 0) return reinterpret_cast<const char*>(take(c, i + 1 - c.position));
     }
-    failed = true;
-    return "";
   }
-  const uint8_t* bytes(uint32_t n) {
-    if (!has(n)) { failed = true; return nullptr; }
-    const uint8_t* p = data + position;
-    position += n;
-    return p;
-  }
-};
+  c.corrupt = true;
+  return "";
+}
 
 constexpr uint32_t kBmpFileHeader = 14;
 constexpr uint32_t kBmpCoreHeader = 12;
 constexpr uint32_t kBmpInfoHeader = 40;
+
+// Bit counts an uncompressed picture may have (1, 4, 8, 16, 24, 32), as bit (count - 1).
+constexpr uint32_t kPlainBitCounts = 1u << 0 | 1u << 3 | 1u << 7 | 1u << 15 | 1u << 23 | 1u << 31;
 
 // Takes the BMP file of a picture block apart. The painter hands `info` and `bits` straight to
 // the system, so the header, the colour table it implies and the pixel rows must all lie inside
@@ -82,14 +78,15 @@ bool takePicture(const uint8_t* file, uint32_t length, Picture& out) {
   }
   if (width <= 0 || height == 0 || height == INT32_MIN) return false;
 
-  // Uncompressed rows are padded to four bytes; the painter reads |height| of them.
+  // Uncompressed rows are padded to four bytes; the painter reads |height| of them. A row takes
+  // ceil(width * bitCount / 32) words, counted per 32 pixels so that no product overflows, and
+  // the rows are compared with the block by division for the same reason.
   if (compression == 0) {
-    if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 16 && bitCount != 24 &&
-        bitCount != 32)
-      return false;
-    uint64_t rowBytes = ((uint64_t(uint32_t(width)) * bitCount + 31) / 32) * 4;
-    uint64_t rows = height < 0 ? uint64_t(-int64_t(height)) : uint64_t(height);
-    if (rowBytes * rows > length - bitsOffset) return false;
+    if (bitCount - 1 >= 32 || !((kPlainBitCounts >> (bitCount - 1)) & 1)) return false;
+    const uint32_t w = uint32_t(width);
+    const uint32_t rowWords = (w / 32) * bitCount + ((w % 32) * bitCount + 31) / 32;
+    const uint32_t rows = height < 0 ? 0u - uint32_t(height) : uint32_t(height);
+    if (rows > (length - bitsOffset) / 4 / rowWords) return false;
   }
 
   out.length = length;
@@ -104,20 +101,15 @@ bool takePicture(const uint8_t* file, uint32_t length, Picture& out) {
 
 // A picture block: u32 L, then (when L is not 0) `extra` bytes of its own field and the L-byte
 // BMP. Returns false when the block or its BMP is corrupt.
-bool takePictureBlock(Reader& r, uint32_t extra, uint32_t& field, Picture& picture) {
+bool takePictureBlock(ScriptCursor& r, uint32_t extra, uint32_t& field, Picture& picture) {
   picture = Picture{};
   field = 0;
-  uint32_t blockLength = r.u32();
-  if (r.failed) return false;
-  if (blockLength == 0) return true;
-  if (!r.has(extra)) return false;
-  field = extra == 1 ? r.u8() : r.u32();
-  const uint8_t* file = r.bytes(blockLength);
-  if (!file) return false;
-  return takePicture(file, blockLength, picture);
+  const uint32_t blockLength = takeU32(r);
+  if (blockLength == 0) return !r.corrupt;
+  field = extra == 1 ? takeU8(r) : takeU32(r);
+  const uint8_t* file = take(r, blockLength);
+  return file && takePicture(file, blockLength, picture);
 }
-
-Reader readerAt(const ScriptCursor& c) { return Reader{c.script, c.length, c.position, false}; }
 
 // Stages of the list cursor, in script order.
 enum Stage : uint8_t {
@@ -130,23 +122,16 @@ enum Stage : uint8_t {
   StageDone,
 };
 
-// Common ending of every reader: commit the position or mark the cursor corrupt for good.
-ReadResult finish(ScriptCursor& c, const Reader& r, ReadResult result) {
-  if (r.failed) {
-    c.corrupt = true;
-    return ReadCorrupt;
-  }
-  c.position = r.position;
-  return result;
+// A reader called out of the script's order finds the cursor corrupt from then on.
+void expect(ScriptCursor& c, Stage stage) {
+  if (c.stage != stage) c.corrupt = true;
 }
 
-bool ready(ScriptCursor& c, Stage stage) {
-  if (c.corrupt) return false;
-  if (c.stage != stage) {
-    c.corrupt = true;
-    return false;
-  }
-  return true;
+// The end of a list or single item: the cursor moves on to the next stage unless it is corrupt.
+ReadResult endStage(ScriptCursor& c, Stage next, ReadResult result) {
+  if (c.corrupt) return ReadCorrupt;
+  c.stage = next;
+  return result;
 }
 
 bool isShortcutKind(uint8_t b) {
@@ -158,7 +143,7 @@ bool isShortcutKind(uint8_t b) {
 
 bool parseFront(const uint8_t* script, uint32_t length, SetupScript& out) {
   out = SetupScript{};
-  Reader r{script, length, 0, false};
+  ScriptCursor r{script, length, 0, StageFiles, false, 0};
 
   uint32_t field;
   if (!takePictureBlock(r, 1, field, out.splashBitmap)) return false;
@@ -168,25 +153,25 @@ bool parseFront(const uint8_t* script, uint32_t length, SetupScript& out) {
   if (!takePictureBlock(r, 1, field, out.bannerBitmap)) return false;
   out.bannerAlignment = uint8_t(field);
 
-  out.minimumOs = r.u8();
-  out.dotNetRequired = r.u8();
+  out.minimumOs = takeU8(r);
+  out.dotNetRequired = takeU8(r);
   if (out.dotNetRequired != 0) {
-    const char* installer = r.string();
+    const char* installer = takeString(r);
     out.dotNetInstaller = installer[0] ? installer : nullptr;
   }
-  out.requireAdmin = r.u8();
-  out.headerTextColour = r.u32();
+  out.requireAdmin = takeU8(r);
+  out.headerTextColour = takeU32(r);
   out.noTitleTexts = out.headerTextColour == kNoTitleTexts;
-  out.windowCaption = r.string();
-  out.productName = r.string();
-  out.welcomeText = r.string();
-  out.licenceText = r.string();
-  out.destinationKind = r.u8();
-  out.destinationPath = r.string();
-  out.linkText = r.string();
-  out.linkTarget = r.string();
+  out.windowCaption = takeString(r);
+  out.productName = takeString(r);
+  out.welcomeText = takeString(r);
+  out.licenceText = takeString(r);
+  out.destinationKind = takeU8(r);
+  out.destinationPath = takeString(r);
+  out.linkText = takeString(r);
+  out.linkTarget = takeString(r);
   out.fileTableOffset = r.position;
-  return !r.failed;
+  return !r.corrupt;
 }
 
 void startLists(ScriptCursor& cursor, const uint8_t* script, uint32_t length,
@@ -196,116 +181,90 @@ void startLists(ScriptCursor& cursor, const uint8_t* script, uint32_t length,
 }
 
 ReadResult nextFileEntry(ScriptCursor& c, FileEntry& out) {
-  if (!ready(c, StageFiles)) return ReadCorrupt;
-  Reader r = readerAt(c);
+  expect(c, StageFiles);
   out = FileEntry{};
-  out.name = r.string();
-  if (r.failed) return finish(c, r, ReadCorrupt);
-  if (out.name[0] == 0) {
+  out.name = takeString(c);
+  if (!c.corrupt && out.name[0] == 0) {
     // The table holds at least one file; an empty first name is outside the format.
-    if (c.filesRead == 0) r.failed = true;
-    ReadResult result = finish(c, r, ReadEnd);
-    if (result == ReadEnd) c.stage = StageProgramGroup;
-    return result;
+    if (c.filesRead == 0) c.corrupt = true;
+    return endStage(c, StageProgramGroup, ReadEnd);
   }
-  out.dataOffset = r.u32();
+  out.dataOffset = takeU32(c);
   out.checksum = 1;
   if (out.dataOffset != 0) {
-    out.chunkCount = r.u16();
-    out.checksum = r.u32();
-    if (out.chunkCount == 0) r.failed = true;
+    out.chunkCount = takeU16(c);
+    out.checksum = takeU32(c);
+    if (out.chunkCount == 0) c.corrupt = true;
   }
-  ReadResult result = finish(c, r, ReadItem);
-  if (result == ReadItem) ++c.filesRead;
-  return result;
+  ++c.filesRead;
+  return endStage(c, StageFiles, ReadItem);
 }
 
 ReadResult readProgramGroup(ScriptCursor& c, const char*& path) {
+  expect(c, StageProgramGroup);
   path = nullptr;
-  if (!ready(c, StageProgramGroup)) return ReadCorrupt;
-  Reader r = readerAt(c);
-  const char* first = r.string();
+  const char* first = takeString(c);
   ReadResult result = ReadEnd;
-  if (!r.failed && first[0] != 0) {
+  if (first[0] != 0) {
     // A group is stored as a one-string list: the path, then an empty string. The worker
     // stops creating folders at a 0 after a '\' or after the NUL, so no trailing '\'.
-    const char* terminator = r.string();
-    size_t n = textLength(first);
-    if (terminator[0] != 0 || first[n - 1] == '\\') r.failed = true;
+    const char* terminator = takeString(c);
+    if (terminator[0] != 0 || first[textLength(first) - 1] == '\\') c.corrupt = true;
     path = first;
     result = ReadItem;
   }
-  result = finish(c, r, result);
+  result = endStage(c, StageShortcuts, result);
   if (result == ReadCorrupt) path = nullptr;
-  else c.stage = StageShortcuts;
   return result;
 }
 
 ReadResult nextShortcut(ScriptCursor& c, ShortcutEntry& out) {
-  if (!ready(c, StageShortcuts)) return ReadCorrupt;
-  Reader r = readerAt(c);
+  expect(c, StageShortcuts);
   out = ShortcutEntry{};
-  uint8_t kind = r.u8();
-  if (!r.failed && !isShortcutKind(kind)) {
-    ReadResult result = finish(c, r, ReadEnd);
-    c.stage = StageRegistry;
-    return result;
-  }
+  const uint8_t kind = takeU8(c);
+  if (!isShortcutKind(kind)) return endStage(c, StageRegistry, ReadEnd);
   out.kind = kind;
-  out.target = r.string();
-  return finish(c, r, ReadItem);
+  out.target = takeString(c);
+  return endStage(c, StageShortcuts, ReadItem);
 }
 
 ReadResult nextRegistryEntry(ScriptCursor& c, RegistryEntry& out) {
-  if (!ready(c, StageRegistry)) return ReadCorrupt;
-  Reader r = readerAt(c);
+  expect(c, StageRegistry);
   out = RegistryEntry{};
-  uint32_t root = r.u32();
-  if (!r.failed && (root < kFirstRegistryRoot || root > kLastRegistryRoot)) {
-    ReadResult result = finish(c, r, ReadEnd);
-    c.stage = StageFinishText;
-    return result;
-  }
+  const uint32_t root = takeU32(c);
+  if (root - kFirstRegistryRoot > kLastRegistryRoot - kFirstRegistryRoot)
+    return endStage(c, StageFinishText, ReadEnd);
   out.root = root;
-  out.typeByte = int8_t(r.u8());
+  out.typeByte = int8_t(takeU8(c));
   out.valueType = out.typeByte < 0 ? uint32_t(-int32_t(out.typeByte)) : uint32_t(out.typeByte);
-  out.subkey = r.string();
-  out.valueName = out.typeByte >= 0 ? r.string() : nullptr;
+  out.subkey = takeString(c);
+  out.valueName = out.typeByte >= 0 ? takeString(c) : nullptr;
   if (out.valueType == kRegDword) {
-    out.data = r.bytes(4);
+    out.data = take(c, 4);
     out.dataLength = 4;
     if (out.data) out.dword = readU32(out.data);
   } else {
-    const char* s = r.string();
+    const char* s = takeString(c);
     out.data = reinterpret_cast<const uint8_t*>(s);
     out.dataLength = uint32_t(textLength(s));
   }
-  return finish(c, r, ReadItem);
+  return endStage(c, StageRegistry, ReadItem);
 }
 
 ReadResult readFinishText(ScriptCursor& c, const char*& text) {
-  text = "";
-  if (!ready(c, StageFinishText)) return ReadCorrupt;
-  Reader r = readerAt(c);
-  const char* s = r.string();
-  ReadResult result = finish(c, r, ReadItem);
-  if (result == ReadItem) {
-    text = s;
-    c.stage = StagePostInstall;
-  }
-  return result;
+  expect(c, StageFinishText);
+  text = takeString(c);  // "" when corrupt
+  return endStage(c, StagePostInstall, ReadItem);
 }
 
 ReadResult readPostInstall(ScriptCursor& c, PostInstall& out) {
+  expect(c, StagePostInstall);
   out = PostInstall{};
-  if (!ready(c, StagePostInstall)) return ReadCorrupt;
-  Reader r = readerAt(c);
-  out.rebootMode = r.u8();
-  out.runKind = r.u8();
-  if (out.runKind != 0) out.runTarget = r.string();
-  ReadResult result = finish(c, r, ReadItem);
-  if (result == ReadItem) c.stage = StageDone;
-  else out = PostInstall{};
+  out.rebootMode = takeU8(c);
+  out.runKind = takeU8(c);
+  if (out.runKind != 0) out.runTarget = takeString(c);
+  const ReadResult result = endStage(c, StageDone, ReadItem);
+  if (result == ReadCorrupt) out = PostInstall{};
   return result;
 }
 

@@ -80,7 +80,7 @@ bool parseFront(const uint8_t* script, uint32_t length, SetupScript& out);
 enum ReadResult : int32_t {
   ReadItem = 1,      // an entry was read; the cursor moved past it
   ReadEnd = 0,       // the list's terminator was read (and consumed)
-  ReadCorrupt = -1,  // the script is corrupt here; the cursor is stuck and every later read fails
+  ReadCorrupt = -1,  // the script is corrupt here: the cursor stays so, every later read fails
 };
 
 struct FileEntry {

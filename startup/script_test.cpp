@@ -226,6 +226,44 @@ TEST(ScriptFront, BrokenPicturesAreCorrupt) {
     check(p, "bits inside header");
   }
   check(std::vector<uint8_t>(good.begin(), good.begin() + 16), "shorter than headers");
+  {
+    // Rows whose byte count does not fit 32 bits (2^30 pixels of 32 bits: 2^32 bytes a row)
+    // must not wrap around to a size the block seems to hold.
+    auto p = good;
+    for (int i = 0; i < 4; ++i) p[18 + i] = uint8_t(0x40000000u >> (8 * i));
+    p[28] = 32;
+    check(p, "row wider than 32 bits can count");
+    for (int i = 0; i < 4; ++i) p[18 + i] = uint8_t(0x7FFFFFFFu >> (8 * i));
+    check(p, "widest row");
+  }
+  {
+    auto p = good;
+    p[28] = 2;  // no such uncompressed depth
+    check(p, "bit count 2");
+    p[28] = 0;
+    check(p, "bit count 0");
+  }
+}
+
+TEST(ScriptFront, RowsOfEveryDepthFitExactly) {
+  // 33 pixels wide, 3 rows: the last word of each row is partly padding. The block holds the
+  // rows exactly, then one byte less.
+  for (uint16_t bits : {1, 4, 8, 16, 24, 32}) {
+    const uint32_t row = ((33u * bits + 31) / 32) * 4;
+    for (uint32_t cut : {0u, 1u}) {
+      Bytes pic;
+      const uint32_t size = 54 + 3 * row - cut;
+      pic.u8('B').u8('M').u32(size).u32(0).u32(54).u32(40);
+      pic.u32(33).u32(uint32_t(-3)).u16(1).u16(bits).u32(0).u32(0).u32(0).u32(0).u32(0).u32(0);
+      pic.raw(std::vector<uint8_t>(size - 54, 0));
+      Bytes b;
+      b.u32(size).u8(0).raw(pic.v);
+      Bytes rest = plainFront();
+      b.raw(std::vector<uint8_t>(rest.v.begin() + 4, rest.v.end()));
+      SetupScript s;
+      EXPECT_EQ(parseFront(b.v.data(), uint32_t(b.v.size()), s), cut == 0) << bits << " " << cut;
+    }
+  }
 }
 
 TEST(ScriptLists, EveryReaderInOrder) {
