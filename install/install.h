@@ -4,14 +4,14 @@
 // and finishes the uninstaller image.
 //
 // It is plain logic over the parsed script and the arena; every system call goes through the
-// Platform seam (platform/platform.h), so the whole worker runs natively in tests. It never
+// platform seam (platform/platform.h), so the whole worker runs natively in tests. It never
 // ends the process: it returns an outcome, and the caller ends the process (silent mode) or
 // shows the finished page (wizard mode).
 #pragma once
 
 #include <stdint.h>
 
-#include "platform/platform.h"
+#include "platform/engine_platform.h"
 #include "startup/arena.h"
 #include "startup/script.h"
 
@@ -44,7 +44,7 @@ enum InstallOutcome : uint8_t {
 
 // What the worker is given, and the two things it hands back.
 struct InstallJob {
-  Platform* platform;
+  EnginePlatform* platform;     // the build's one implementation of the seam
   const Arena* arena;           // script region, outputRegion, the scratches, installDir
   const SetupScript* front;     // the parsed front: productName and where the lists begin
   uint32_t blobOffset;          // where the uninstaller blob starts: scriptOffset + scriptLength

@@ -19,7 +19,7 @@ namespace mw {
 
 struct Worker {
   InstallJob& job;
-  Platform& os;
+  EnginePlatform& os;
   const Arena& arena;
   InstallOutcome outcome;
 

@@ -2,7 +2,8 @@
 //
 // The installation worker (install/) is plain logic: it decides which folder to make, which
 // bytes go into which file, which question to ask and what the answer means. Everything it
-// asks of the system goes through one `Platform` object:
+// asks of the system goes through one platform object, whose calls are listed below
+// (`Platform`):
 //
 //   platform/win32/   the ANSI Win32 implementation the engine links
 //   platform/host/    a Linux implementation for tests: real files under a temporary root,
@@ -88,90 +89,94 @@ struct LocalTime {
 // Room the Win32 side gives a shell-folder path or a shortcut path (MAX_PATH, NUL included).
 constexpr uint32_t kShellPathSize = 260;
 
-class Platform {
- public:
+// The calls every implementation offers, with the signatures the worker is compiled against.
+// This is a contract checked at compile time, not a base class: the engine links exactly one
+// implementation and the host tests exactly one, so each build names its own (EnginePlatform,
+// platform/engine_platform.h) and the worker calls it directly. A virtual seam made every one of
+// the worker's system calls an indirect call through a table in the engine, and the link-time
+// optimiser could neither inline nor drop any of them.
+template <typename P>
+concept Platform = requires {
   // ---- Memory ---------------------------------------------------------------------------
   // A zero-filled block from the process heap; null when there is none to be had.
-  virtual void* allocateZeroed(uint32_t size) = 0;
-  virtual void release(void* block) = 0;
+  static_cast<void* (P::*)(uint32_t)>(&P::allocateZeroed);
+  static_cast<void (P::*)(void*)>(&P::release);
 
   // ---- The installer's own file (opened by the start-up, open for the whole run) ----------
   // Reads up to `length` bytes at absolute `offset`; returns how many were read (less at the
   // end of the file or on an error).
-  virtual uint32_t readInstaller(uint32_t offset, void* buffer, uint32_t length) = 0;
+  static_cast<uint32_t (P::*)(uint32_t offset, void* buffer, uint32_t length)>(&P::readInstaller);
 
   // ---- Files made by the installation ----------------------------------------------------
   // Creates `path`, or truncates it when it exists, open for reading and writing (the header
   // patch maps the file). Null when it cannot be made (missing folder, access denied, ...).
-  virtual FileHandle createFile(const char* path) = 0;
+  static_cast<FileHandle (P::*)(const char* path)>(&P::createFile);
   // Appends at the file's position; returns the bytes actually written. Fewer than `length`
   // means the write failed part way (a full disk): the caller may retry with the rest.
-  virtual uint32_t writeFile(FileHandle file, const void* data, uint32_t length) = 0;
+  static_cast<uint32_t (P::*)(FileHandle file, const void* data, uint32_t length)>(&P::writeFile);
   // False when the close reported an error (data that could not be flushed).
-  virtual bool closeFile(FileHandle file) = 0;
+  static_cast<bool (P::*)(FileHandle file)>(&P::closeFile);
   // Opens `path` for reading, reads up to `length` bytes at `offset`, closes it. Returns the
   // bytes read; 0 when the file cannot be opened. Used to look at a shortcut's target.
-  virtual uint32_t readFileAt(const char* path, uint32_t offset, void* buffer, uint32_t length) = 0;
+  static_cast<uint32_t (P::*)(const char* path, uint32_t offset, void* buffer, uint32_t length)>(
+      &P::readFileAt);
   // Maps the first `length` bytes of an open file (all of them written already) for reading
   // and writing; changes reach the file by unmapFile. Null when the mapping fails.
   // (Win32: CreateFileMappingA + MapViewOfFile; host: a buffer written back on unmap.)
-  virtual uint8_t* mapFile(FileHandle file, uint32_t length) = 0;
+  static_cast<uint8_t* (P::*)(FileHandle file, uint32_t length)>(&P::mapFile);
   // Releases a view from mapFile; false when the changes could not be written through.
-  virtual bool unmapFile(FileHandle file, uint8_t* view, uint32_t length) = 0;
+  static_cast<bool (P::*)(FileHandle file, uint8_t* view, uint32_t length)>(&P::unmapFile);
 
   // ---- Folders --------------------------------------------------------------------------
   // Creates one folder level; false when it was not made (it exists already, its parent is
   // missing, access denied). Callers that create paths level by level ignore the result.
-  virtual bool makeFolder(const char* path) = 0;
+  static_cast<bool (P::*)(const char* path)>(&P::makeFolder);
   // Makes `path` the current folder; false when it does not exist or cannot be entered.
-  virtual bool setCurrentFolder(const char* path) = 0;
+  static_cast<bool (P::*)(const char* path)>(&P::setCurrentFolder);
   // The current folder's full path, without a final backslash unless it is a drive's root
   // (as the system reports it). Returns its length; 0 when it does not fit `size` with its NUL.
-  virtual uint32_t currentFolder(char* buffer, uint32_t size) = 0;
+  static_cast<uint32_t (P::*)(char* buffer, uint32_t size)>(&P::currentFolder);
   // A shell folder's full path without a final backslash. Returns its length; 0 when the
   // folder cannot be resolved or does not fit `size` with its NUL.
-  virtual uint32_t shellFolder(ShellFolder folder, char* buffer, uint32_t size) = 0;
+  static_cast<uint32_t (P::*)(ShellFolder folder, char* buffer, uint32_t size)>(&P::shellFolder);
 
   // ---- Shortcuts ------------------------------------------------------------------------
   // Writes the shortcut file `shortcutPath` (ending in .lnk or .pif) that starts `targetPath`,
   // with the working folder set to everything before the target's last backslash and the icon
   // taken from the target (index 0). Both are full paths. False when it was not saved.
-  virtual bool makeShellLink(const char* targetPath, const char* shortcutPath) = 0;
+  static_cast<bool (P::*)(const char* targetPath, const char* shortcutPath)>(&P::makeShellLink);
 
   // ---- Registry -------------------------------------------------------------------------
   // Opens root\subkey with full access, creating it when it does not exist. `created` tells
   // which happened (true: the key is new). Null when the key can be neither opened nor made.
-  virtual RegKey openOrCreateKey(uint32_t root, const char* subkey, bool& created) = 0;
+  static_cast<RegKey (P::*)(uint32_t root, const char* subkey, bool& created)>(&P::openOrCreateKey);
   // Sets a value: `name` null (or empty) is the key's default value; `size` is exactly the
   // number of bytes of `data` stored (for strings the installer passes the length without NUL).
-  virtual bool setValue(RegKey key, const char* name, uint32_t type, const void* data,
-                        uint32_t size) = 0;
-  virtual void closeKey(RegKey key) = 0;
+  static_cast<bool (P::*)(RegKey key, const char* name, uint32_t type, const void* data,
+                          uint32_t size)>(&P::setValue);
+  static_cast<void (P::*)(RegKey key)>(&P::closeKey);
 
   // ---- The user -------------------------------------------------------------------------
   // A modal message box; returns the Answer pressed. `ownedByWizard`: the box belongs to the
   // wizard window (the worker in wizard mode); otherwise it has no owner (silent mode, the
   // start-up's boxes).
-  virtual int32_t ask(const char* caption, const char* text, uint32_t style, bool ownedByWizard) = 0;
+  static_cast<int32_t (P::*)(const char* caption, const char* text, uint32_t style,
+                             bool ownedByWizard)>(&P::ask);
   // Wizard mode only (the worker never calls these in silent mode): the installing page's
   // file label and progress bar (range 0 to 100).
-  virtual void showFileLabel(const char* text) = 0;
-  virtual void setProgress(uint32_t percent) = 0;
+  static_cast<void (P::*)(const char* text)>(&P::showFileLabel);
+  static_cast<void (P::*)(uint32_t percent)>(&P::setProgress);
   // Wizard mode only: called by the worker between pieces of work (before each file, chunk,
   // shortcut and registry value). It returns at once unless the user is being asked whether to
   // quit; then it waits for the answer. False: the user chose to quit, and the worker stops
   // where it stands, leaving what it made so far (nothing is rolled back).
-  virtual bool pausePoint() = 0;
+  static_cast<bool (P::*)()>(&P::pausePoint);
 
   // ---- Resources and time ----------------------------------------------------------------
   // The installer's own manifest resource (type 24, id 1): its bytes and length, or null when
   // it has none. The bytes stay valid for the whole run.
-  virtual const uint8_t* manifest(uint32_t& length) = 0;
-  virtual void localTime(LocalTime& now) = 0;
-
- protected:
-  // Implementations are static objects owned by their program; nobody deletes through the seam.
-  ~Platform() = default;
+  static_cast<const uint8_t* (P::*)(uint32_t& length)>(&P::manifest);
+  static_cast<void (P::*)(LocalTime& now)>(&P::localTime);
 };
 
 }  // namespace mw

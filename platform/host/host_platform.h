@@ -27,7 +27,7 @@
 
 namespace mw {
 
-class HostPlatform final : public Platform {
+class HostPlatform {
  public:
   // `root` must exist; drive C: (root/C) and the shell folders below it are created.
   explicit HostPlatform(std::filesystem::path root);
@@ -81,30 +81,30 @@ class HostPlatform final : public Platform {
   std::string currentWindowsFolder() const { return current_; }
 
   // ---- Platform ----
-  void* allocateZeroed(uint32_t size) override;
-  void release(void* block) override;
-  uint32_t readInstaller(uint32_t offset, void* buffer, uint32_t length) override;
-  FileHandle createFile(const char* path) override;
-  uint32_t writeFile(FileHandle file, const void* data, uint32_t length) override;
-  bool closeFile(FileHandle file) override;
-  uint32_t readFileAt(const char* path, uint32_t offset, void* buffer, uint32_t length) override;
-  uint8_t* mapFile(FileHandle file, uint32_t length) override;
-  bool unmapFile(FileHandle file, uint8_t* view, uint32_t length) override;
-  bool makeFolder(const char* path) override;
-  bool setCurrentFolder(const char* path) override;
-  uint32_t currentFolder(char* buffer, uint32_t size) override;
-  uint32_t shellFolder(ShellFolder folder, char* buffer, uint32_t size) override;
-  bool makeShellLink(const char* targetPath, const char* shortcutPath) override;
-  RegKey openOrCreateKey(uint32_t root, const char* subkey, bool& created) override;
+  void* allocateZeroed(uint32_t size);
+  void release(void* block);
+  uint32_t readInstaller(uint32_t offset, void* buffer, uint32_t length);
+  FileHandle createFile(const char* path);
+  uint32_t writeFile(FileHandle file, const void* data, uint32_t length);
+  bool closeFile(FileHandle file);
+  uint32_t readFileAt(const char* path, uint32_t offset, void* buffer, uint32_t length);
+  uint8_t* mapFile(FileHandle file, uint32_t length);
+  bool unmapFile(FileHandle file, uint8_t* view, uint32_t length);
+  bool makeFolder(const char* path);
+  bool setCurrentFolder(const char* path);
+  uint32_t currentFolder(char* buffer, uint32_t size);
+  uint32_t shellFolder(ShellFolder folder, char* buffer, uint32_t size);
+  bool makeShellLink(const char* targetPath, const char* shortcutPath);
+  RegKey openOrCreateKey(uint32_t root, const char* subkey, bool& created);
   bool setValue(RegKey key, const char* name, uint32_t type, const void* data,
-                uint32_t size) override;
-  void closeKey(RegKey key) override;
-  int32_t ask(const char* caption, const char* text, uint32_t style, bool ownedByWizard) override;
-  void showFileLabel(const char* text) override;
-  void setProgress(uint32_t percent) override;
-  bool pausePoint() override;
-  const uint8_t* manifest(uint32_t& length) override;
-  void localTime(LocalTime& now) override;
+                uint32_t size);
+  void closeKey(RegKey key);
+  int32_t ask(const char* caption, const char* text, uint32_t style, bool ownedByWizard);
+  void showFileLabel(const char* text);
+  void setProgress(uint32_t percent);
+  bool pausePoint();
+  const uint8_t* manifest(uint32_t& length);
+  void localTime(LocalTime& now);
 
  private:
   int installerFd_ = -1;  // installerFile, opened on first read
