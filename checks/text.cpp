@@ -1,9 +1,12 @@
 // Bounded string building for the checks' messages and paths: every write stops at the size the
 // caller gave, so a long productName or destination can cut a message but never run past a buffer.
 #include "checks/checks.h"
+#include "checks/texts.h"
 #include "core/text_builder.h"
 
 namespace mw {
+
+const char texts::kErrorCaption[] = "Error";
 
 uint32_t formatText(char* out, uint32_t size, const char* pattern, const char* arg) {
   TextBuilder text(out, size);

@@ -1,12 +1,13 @@
 // Every fixed text the checks show, spelled exactly as users have always seen them. Each file
 // that shows one has its own copy (constexpr, not inline): inline texts are shared sections
 // that the Windows build's link-time optimiser warns about, and all but the captions are used
-// by one file only.
+// by one file only. The error caption, which the checks and the start-up share, is defined once
+// in text.cpp.
 #pragma once
 
 namespace mw::texts {
 
-constexpr char kErrorCaption[] = "Error";
+extern const char kErrorCaption[];  // "Error"
 constexpr char kWarningCaption[] = "Warning";
 
 constexpr char kUnsupportedOs[] =

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include "checks/checks_win32.h"
+#include "checks/texts.h"
 #include "core/bytes.h"
 #include "install/install.h"
 #include "platform/win32/platform_win32.h"
@@ -28,7 +29,6 @@ namespace {
 uint8_t silentMode;        // 0 wizard, 1 "/s", 2 "/s" followed by a folder
 InstallJob* wizardJob;     // the job the wizard's worker thread runs
 
-constexpr char kErrorCaption[] = "Error";
 constexpr char kCorruptQuestion[] =
     "Installer corrupted or incomplete.\r\nAre you sure that you want to continue installation?";
 constexpr char kCorruptUnusable[] =
@@ -41,6 +41,11 @@ constexpr char kFolderTooLong[] =
 constexpr char kDefaultTooLong[] =
     "The destination folder is too long.\r\nIt must be shorter than 1023 characters.";
 
+// Every message of the start-up has the caption "Error" and the stop icon.
+int errorBox(HWND owner, const char* text, UINT buttons) {
+  return MessageBoxA(owner, text, texts::kErrorCaption, buttons | MB_ICONHAND);
+}
+
 [[noreturn]] void endProcess(uint32_t silentCode) {
   // The wizard road ends with 0 whatever happened: only unattended runs report through the code.
   ExitProcess(silentMode ? silentCode : 0);
@@ -48,7 +53,7 @@ constexpr char kDefaultTooLong[] =
 
 // A message and the end of the run. Used for what the installer cannot work around.
 [[noreturn]] void fail(const char* text, uint32_t silentCode) {
-  MessageBoxA(nullptr, text, kErrorCaption, MB_OK | MB_ICONHAND);
+  errorBox(nullptr, text, MB_OK);
   endProcess(silentCode);
 }
 
@@ -57,7 +62,8 @@ constexpr char kDefaultTooLong[] =
 // switches and trailing blanks included) into installDir. The folder must fit the region with
 // its NUL: a longer one is refused rather than cut, since a cut path names another folder.
 // Returns false when the folder is too long.
-bool scanCommandLine(const char* line, char* installDir) {
+bool scanCommandLine(char* installDir) {
+  const char* line = GetCommandLineA();
   if (!line[0]) return true;
   for (const char* p = line + 1; *p; ++p) {
     if (p[0] != '/' || p[1] != 's') continue;
@@ -86,7 +92,7 @@ bool scanCommandLine(const char* line, char* installDir) {
     case InstallBadDestination: text = kDefaultTooLong; code = ExitBadDestination; break;
     default: break;
   }
-  if (text) MessageBoxA(owner, text, kErrorCaption, MB_OK | MB_ICONHAND);
+  if (text) errorBox(owner, text, MB_OK);
   endProcess(code);
 }
 
@@ -135,11 +141,11 @@ void wizardWorker() {
   // The command line has not been read yet, so this exit cannot tell silent from wizard mode;
   // the silent switch is looked at early for this one code.
   char name[11];
-  instanceName(record, name);
+  instanceName(locatorBytes, name);
   HANDLE mutex = CreateMutexA(nullptr, TRUE, name);
   if (!mutex || WaitForSingleObject(mutex, 0) != WAIT_OBJECT_0) {
     char ignored[kInstallDirSize];
-    scanCommandLine(GetCommandLineA(), ignored);
+    scanCommandLine(ignored);
     endProcess(ExitAlreadyRunning);
   }
 
@@ -156,8 +162,8 @@ void wizardWorker() {
   // its check; the question below is the honest answer to both.
   const bool payloadSuspect = !readBuffer || !payloadIntact(readBuffer, record);
   if (payloadSuspect) {
-    scanCommandLine(GetCommandLineA(), textBuffer);  // the codes below depend on the mode
-    if (MessageBoxA(nullptr, kCorruptQuestion, kErrorCaption, MB_YESNO | MB_ICONHAND) != IDYES)
+    scanCommandLine(textBuffer);  // the codes below depend on the mode
+    if (errorBox(nullptr, kCorruptQuestion, MB_YESNO) != IDYES)
       endProcess(ExitPayloadCorrupt);
     if (!readBuffer) fail(kCorruptUnusable, ExitPayloadCorrupt);
   }
@@ -175,7 +181,7 @@ void wizardWorker() {
 
   // 7. The silent switch (looked at again here: installDir exists only now).
   silentMode = 0;
-  if (!scanCommandLine(GetCommandLineA(), arena.installDir)) {
+  if (!scanCommandLine(arena.installDir)) {
     silentMode = 2;
     fail(kFolderTooLong, ExitBadDestination);
   }

@@ -14,12 +14,10 @@ void writeLocator(uint8_t* bytes, const LocatorRecord& record) {
   writeU32(bytes + 8, record.scriptLength);
 }
 
-void instanceName(const LocatorRecord& record, char* name) {
-  uint8_t raw[kLocatorSize];
-  writeLocator(raw, record);
+void instanceName(const uint8_t* locatorBytes, char* name) {
   // A mutex name may not hold a backslash, and a NUL would cut it short.
   for (int i = 0; i < 10; ++i) {
-    uint8_t b = raw[i];
+    uint8_t b = locatorBytes[i];
     if (b == 0x5C || b == 0x00) ++b;
     name[i] = char(b);
   }
@@ -55,11 +53,10 @@ uint32_t adler32Update(uint32_t previous, const uint8_t* bytes, uint32_t length)
 }
 
 bool payloadIntact(const uint8_t* readBuffer, const LocatorRecord& record) {
-  // Script and blob lie back to back in the buffer, so one run covers both.
-  const uint8_t* script = readBuffer + kReadBufferLead;
-  uint32_t a = adler32Update(1, script, record.scriptLength);
-  a = adler32Update(a, script + record.scriptLength, kBlobSize);
-  return a == record.checksum;
+  // Script and blob lie back to back in the buffer, so one run covers both (readBufferSizes
+  // made sure their length does not wrap).
+  return adler32Update(1, readBuffer + kReadBufferLead, record.scriptLength + kBlobSize) ==
+         record.checksum;
 }
 
 uint32_t scriptDecodedLength(const uint8_t* readBuffer) {

@@ -53,10 +53,10 @@ struct LocatorRecord {
 LocatorRecord parseLocator(const uint8_t* bytes);
 void writeLocator(uint8_t* bytes, const LocatorRecord& record);
 
-// The single-instance name: the record's first ten bytes with every 0x5C and 0x00 raised by
-// one, so the name is exactly ten characters and holds no backslash. `name` gets 11 bytes,
-// the last a NUL.
-void instanceName(const LocatorRecord& record, char* name);
+// The single-instance name: the first ten of the 12 bytes read at kLocatorOffset with every
+// 0x5C and 0x00 raised by one, so the name is exactly ten characters and holds no backslash.
+// `name` gets 11 bytes, the last a NUL.
+void instanceName(const uint8_t* locatorBytes, char* name);
 
 // Sizes of the read buffer for a record: how much to allocate (zero-filled) and how much to
 // read from the file at scriptOffset into position kReadBufferLead. False when the record's
@@ -64,7 +64,7 @@ void instanceName(const LocatorRecord& record, char* name);
 bool readBufferSizes(const LocatorRecord& record, uint32_t& allocate, uint32_t& read);
 
 // True when the Adler-32 over the script and then the blob in the read buffer equals the
-// record's checksum.
+// record's checksum. For a record whose sizes readBufferSizes accepted.
 bool payloadIntact(const uint8_t* readBuffer, const LocatorRecord& record);
 
 // The script's decompressed length U, the u32 at position kReadBufferLead of the read buffer.

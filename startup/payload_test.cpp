@@ -26,7 +26,7 @@ TEST(Locator, RecordAndInstanceName) {
 
   // Backslashes and NULs are raised by one; only the first ten bytes count.
   char name[11];
-  instanceName(r, name);
+  instanceName(raw, name);
   const uint8_t expect[10] = {0x5D, 0x01, 0x01, 0xFF, 0x10, 0x5D, 0x01, 0x5D, 0x22, 0x01};
   EXPECT_EQ(std::memcmp(name, expect, 10), 0);
   EXPECT_EQ(name[10], 0);
