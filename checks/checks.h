@@ -212,4 +212,11 @@ uint32_t formatText(char* out, uint32_t size, const char* pattern, const char* a
 // fit in size bytes.
 bool appendText(char* out, uint32_t size, const char* text);
 
+// The length of a text that a query wrote into `room` bytes: `room` itself when there is no NUL
+// within them (the text is then no text at all).
+uint32_t boundedLength(const char* text, uint32_t room);
+
+// Whether text begins with prefix (case-sensitive; a shorter text stops at its NUL).
+bool startsWith(const char* text, const char* prefix);
+
 }  // namespace mw

@@ -21,17 +21,6 @@ Folder baseOf(uint8_t kind) {
   }
 }
 
-// Length of a text the query wrote, or 0 when it left no NUL within room (taken as no folder).
-uint32_t boundedLength(char* text, uint32_t room) {
-  uint32_t n = 0;
-  while (n < room && text[n]) ++n;
-  if (n == room) {
-    text[0] = 0;
-    return 0;
-  }
-  return n;
-}
-
 }  // namespace
 
 bool defaultDestination(uint8_t destinationKind, const char* destinationPath, FolderQuery& folders,
@@ -40,28 +29,23 @@ bool defaultDestination(uint8_t destinationKind, const char* destinationPath, Fo
   installDir[0] = 0;
   const char* path = destinationPath ? destinationPath : "";
 
+  bool fits;
   if (destinationKind >= 1 && destinationKind <= 10) {
     uint32_t room = destinationKind == 10 ? kCurrentFolderRoom : kBaseFolderRoom;
     if (room > size) room = size;
-    const uint32_t got = folders.folder(baseOf(destinationKind), installDir, room);
-    uint32_t length = boundedLength(installDir, room);
-    if (got == 0) {
-      installDir[0] = 0;  // no folder: the base is empty
-      length = 0;
-    }
+    // A base that cannot be had, or that the query left without a NUL, is empty.
+    uint32_t length = 0;
+    if (folders.folder(baseOf(destinationKind), installDir, room) != 0)
+      length = boundedLength(installDir, room);
+    if (length == room) length = 0;
+    installDir[length] = 0;
     if (destinationKind == 1 && length > 2) installDir[2] = 0;  // keep "C:"
-    if (!appendText(installDir, size, "\\") || !appendText(installDir, size, path)) {
-      installDir[0] = 0;
-      return false;
-    }
-    return true;
+    fits = appendText(installDir, size, "\\") && appendText(installDir, size, path);
+  } else {
+    fits = appendText(installDir, size, path);
   }
-
-  if (!appendText(installDir, size, path)) {
-    installDir[0] = 0;
-    return false;
-  }
-  return true;
+  if (!fits) installDir[0] = 0;
+  return fits;
 }
 
 }  // namespace mw

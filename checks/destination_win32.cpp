@@ -20,16 +20,6 @@ uint32_t fromLength(UINT length, char* out, uint32_t room) {
   return length;
 }
 
-uint32_t textLengthWithin(char* out, uint32_t room) {
-  uint32_t n = 0;
-  while (n < room && out[n]) ++n;
-  if (n == room) {
-    out[0] = 0;
-    return 0;
-  }
-  return n;
-}
-
 uint32_t registryFolder(const char* valueName, char* out, uint32_t room) {
   DWORD size = room - 1;  // keep a byte for the NUL a stored string may lack
   const DWORD type = readMachineValue(kCurrentVersionKey, valueName, out, size);
@@ -37,8 +27,8 @@ uint32_t registryFolder(const char* valueName, char* out, uint32_t room) {
     out[0] = 0;
     return 0;
   }
-  out[size] = 0;
-  return textLengthWithin(out, room);
+  out[size] = 0;  // size < room: the text always ends within the room
+  return boundedLength(out, room);
 }
 
 }  // namespace

@@ -6,20 +6,14 @@
 namespace mw {
 namespace {
 
-bool startsWith4(const char* name, const char* prefix) {
-  // Case-sensitive; a name shorter than four characters stops at its NUL and cannot match.
-  for (int i = 0; i < 4; ++i)
-    if (name[i] != prefix[i]) return false;
-  return true;
-}
+// Subkey names of the NDP key by the code they stand for, from 4 (v4.0) to 8 (v1.1); a name
+// matches when it begins with one of them, e.g. "v2.0.50727".
+constexpr char kSubkeyPrefixes[][5] = {"v4.0", "v3.5", "v3.0", "v2.0", "v1.1"};
 
 // The code a subkey name of the NDP key stands for, or 0 when it names none we know.
 uint8_t subkeyCode(const char* name) {
-  if (startsWith4(name, "v4.0")) return 4;
-  if (startsWith4(name, "v3.5")) return 5;
-  if (startsWith4(name, "v3.0")) return 6;
-  if (startsWith4(name, "v2.0")) return 7;
-  if (startsWith4(name, "v1.1")) return 8;
+  for (uint8_t i = 0; i < 5; ++i)
+    if (startsWith(name, kSubkeyPrefixes[i])) return uint8_t(4 + i);
   return 0;
 }
 
@@ -59,9 +53,9 @@ uint8_t installedDotNet(DotNetRegistryView& registry) {
 }
 
 const char* dotNetVersionText(uint8_t dotNetRequired) {
-  static const char* const kTexts[] = {"4.7", "4.6", "4.5", "4.0", "3.5", "3.0", "2.0", "1.1"};
-  if (dotNetRequired >= 1 && dotNetRequired <= 8) return kTexts[dotNetRequired - 1];
-  return "1.0";
+  static constexpr char kTexts[][4] = {"4.7", "4.6", "4.5", "4.0", "3.5", "3.0", "2.0", "1.1", "1.0"};
+  const uint32_t index = dotNetRequired - 1u;  // 0 wraps past the table to "1.0"
+  return kTexts[index < 8 ? index : 8];
 }
 
 CheckOutcome dotNetCheck(uint8_t dotNetRequired, const char* dotNetInstaller,

@@ -28,40 +28,37 @@ void splitRunPath(char* path, const char** file, const char** parameters) {
 
 RunAction runAfterAction(uint8_t runKind, const char* runTarget, FolderQuery& folders,
                          char* buffer, uint32_t size) {
-  const RunAction none{false, nullptr, nullptr};
-  if (runKind == 0 || size == 0) return none;
+  RunAction action{false, nullptr, nullptr};
+  if (runKind == 0 || size == 0) return action;
   const char* target = runTarget ? runTarget : "";
 
-  if (runKind >= 1 && runKind <= 4) {
-    if (runKind == 1) {
-      // The buffer holds the installation folder; make sure it is a text within the buffer.
-      uint32_t n = 0;
-      while (n < size && buffer[n]) ++n;
-      if (n == size) return none;
-    } else {
+  if (runKind <= 4) {
+    // Kind 1: the buffer holds the installation folder. Kinds 2 to 4: a system folder.
+    uint32_t room = size;
+    if (runKind != 1) {
       const Folder which =
           runKind == 2 ? Folder::programFiles : runKind == 3 ? Folder::windows : Folder::system;
+      if (room > kRunFolderRoom) room = kRunFolderRoom;
       buffer[0] = 0;
-      uint32_t room = kRunFolderRoom < size ? kRunFolderRoom : size;
-      if (folders.folder(which, buffer, room) == 0) return none;
-      uint32_t n = 0;
-      while (n < room && buffer[n]) ++n;
-      if (n == room) return none;
+      if (folders.folder(which, buffer, room) == 0) return action;
     }
-    // No folder at all would make the target relative to the root of the current drive.
-    if (buffer[0] == 0) return none;
-    uint32_t n = 0;
-    while (buffer[n]) ++n;
-    if (buffer[n - 1] != '\\' && !appendText(buffer, size, "\\")) return none;
-    if (!appendText(buffer, size, target)) return none;
+    // The folder must be a text within its room; no folder at all would make the target
+    // relative to the root of the current drive.
+    const uint32_t n = boundedLength(buffer, room);
+    if (n == 0 || n == room) return action;
+    if (buffer[n - 1] != '\\' && !appendText(buffer, size, "\\")) return action;
+    if (!appendText(buffer, size, target)) return action;
   } else {
     buffer[0] = 0;
-    if (target[0] == 0 || !appendText(buffer, size, target)) return none;
-    if (target[0] == 'h' && target[1] == 't' && target[2] == 't' && target[3] == 'p')
-      return RunAction{true, buffer, nullptr};  // an address, blanks and slashes included
+    if (target[0] == 0 || !appendText(buffer, size, target)) return action;
+    if (startsWith(target, "http")) {
+      action.run = true;  // an address, blanks and slashes included
+      action.file = buffer;
+      return action;
+    }
   }
 
-  RunAction action{true, nullptr, nullptr};
+  action.run = true;
   splitRunPath(buffer, &action.file, &action.parameters);
   return action;
 }

@@ -2,6 +2,7 @@
 // caller gave, so a long productName or destination can cut a message but never run past a buffer.
 #include "checks/checks.h"
 #include "checks/texts.h"
+#include "core/bytes.h"
 #include "core/text_builder.h"
 
 namespace mw {
@@ -24,13 +25,23 @@ uint32_t formatText(char* out, uint32_t size, const char* pattern, const char* a
 }
 
 bool appendText(char* out, uint32_t size, const char* text) {
-  uint32_t have = 0;
-  while (have < size && out[have]) ++have;
+  const uint32_t have = boundedLength(out, size);
   if (have == size) return false;  // not terminated within its buffer: leave it alone
-  uint32_t add = 0;
-  while (text[add]) ++add;
+  const uint32_t add = uint32_t(textLength(text));
   if (add >= size - have) return false;
-  for (uint32_t i = 0; i <= add; ++i) out[have + i] = text[i];
+  copyBytes(out + have, text, add + 1);
+  return true;
+}
+
+uint32_t boundedLength(const char* text, uint32_t room) {
+  uint32_t n = 0;
+  while (n < room && text[n]) ++n;
+  return n;
+}
+
+bool startsWith(const char* text, const char* prefix) {
+  for (; *prefix; ++text, ++prefix)
+    if (*text != *prefix) return false;
   return true;
 }
 
