@@ -23,11 +23,18 @@
 namespace mw {
 namespace {
 
-// The run's state lives in run()'s frame, which lasts until ExitProcess: zero-filled globals
-// would be stored in the file (the engine has no separate uninitialised section). Only what a
-// function without a context pointer needs is global.
+// The run's state: zero-filled globals, which take no room in the file (they lie in the
+// uninitialised section) and are reached without run()'s long frame offsets. None of them has
+// a constructor, since nothing runs before entryPoint.
 uint8_t silentMode;        // 0 wizard, 1 "/s", 2 "/s" followed by a folder
-InstallJob* wizardJob;     // the job the wizard's worker thread runs
+InstallJob job;            // the installation, run here (silent) or on the wizard's thread
+// The start-up's and the checks' message texts. Formatted messages embed productName, so the
+// buffer has the room the checks ask for rather than one path's worth.
+char textBuffer[kTextBufferSize];
+OSVERSIONINFOEXA osInfo;
+Arena arena;
+SetupScript script;
+ScriptCursor cursor;
 
 constexpr char kCorruptQuestion[] =
     "Installer corrupted or incomplete.\r\nAre you sure that you want to continue installation?";
@@ -99,9 +106,9 @@ bool scanCommandLine(char* installDir) {
 // The installation on the wizard's worker thread: install, then turn the wizard to its
 // finished page, which lets the start-up go on once the user presses Finish.
 void wizardWorker() {
-  const InstallOutcome outcome = installWorker(*wizardJob);
-  if ((outcome == InstallDone || outcome == InstallIncomplete) && wizardJob->finishText) {
-    showFinishedPage(wizardJob->finishText);
+  const InstallOutcome outcome = installWorker(job);
+  if ((outcome == InstallDone || outcome == InstallIncomplete) && job.finishText) {
+    showFinishedPage(job.finishText);
     return;
   }
   // The user chose to quit while the wizard asked: the wizard ends the run from its own thread.
@@ -110,15 +117,6 @@ void wizardWorker() {
 }
 
 [[noreturn]] void run() {
-  // The start-up's and the checks' message texts. Formatted messages embed productName, so the
-  // buffer has the room the checks ask for rather than one path's worth.
-  char textBuffer[kTextBufferSize];
-  OSVERSIONINFOEXA osInfo;
-  Arena arena;
-  SetupScript script;
-  ScriptCursor cursor;
-  InstallJob job;
-
   // 1. The hand cursor for the wizard's hyperlink (null on systems without one: that is fine).
   const HCURSOR handCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32649));  // IDC_HAND
 
@@ -144,8 +142,7 @@ void wizardWorker() {
   instanceName(locatorBytes, name);
   HANDLE mutex = CreateMutexA(nullptr, TRUE, name);
   if (!mutex || WaitForSingleObject(mutex, 0) != WAIT_OBJECT_0) {
-    char ignored[kInstallDirSize];
-    scanCommandLine(ignored);
+    scanCommandLine(textBuffer);  // only the mode counts here
     endProcess(ExitAlreadyRunning);
   }
 
@@ -219,7 +216,6 @@ void wizardWorker() {
   job.payloadSuspect = payloadSuspect;
   job.cursor = &cursor;
   job.finishText = nullptr;
-  wizardJob = &job;
 
   // 16. Silent: the worker on this thread, then the end. No restart, no run-after action.
   if (silentMode != 0) {
