@@ -72,84 +72,6 @@ int CALLBACK browsePlacement(HWND browser, UINT message, LPARAM, LPARAM) {
   return 0;
 }
 
-// The page controller's hands on the dialog.
-class Win32View final : public WizardView {
- public:
-  void setText(int id, const char* text) override { SetWindowTextA(control(id), text); }
-  void show(int id, bool visible) override {
-    ShowWindow(control(id), visible ? SW_SHOW : SW_HIDE);
-  }
-  void enable(int id, bool enabled) override { EnableWindow(control(id), enabled); }
-  void setCaption(const char* text) override { SetWindowTextA(g.dialog, text); }
-  void placeFooterLine(int x, int y, int width, int height) override {
-    SetWindowPos(control(kFooterLine), HWND_BOTTOM, x, y, width, height, SWP_SHOWWINDOW);
-  }
-  void invalidateSideArea() override { InvalidateRect(g.dialog, &g.sideArea, TRUE); }
-  void invalidateAll() override { InvalidateRect(g.dialog, nullptr, TRUE); }
-  void setProgressRange(int max, int step) override {
-    SendMessageA(control(kProgressBar), PBM_SETRANGE, 0, MAKELPARAM(0, max));
-    SendMessageA(control(kProgressBar), PBM_SETSTEP, WPARAM(step), 0);
-  }
-  uint32_t destinationText(char* out, uint32_t room) override {
-    out[0] = 0;
-    const int n = GetWindowTextA(control(kDestinationEdit), out, int(room));
-    return n > 0 ? uint32_t(n) : 0;
-  }
-  uint32_t driveType(const char* root) override { return GetDriveTypeA(root); }
-  bool browseFolder(char* out, uint32_t room) override {
-    // The new-style browser needs COM on this thread.
-    if (!g.comReady) g.comReady = SUCCEEDED(CoInitialize(nullptr));
-    BROWSEINFOA request{};
-    request.hwndOwner = g.dialog;
-    request.lpszTitle = wizardtext::kBrowseInstruction;
-    request.ulFlags = BIF_RETURNONLYFSDIRS | BIF_EDITBOX | BIF_NEWDIALOGSTYLE;
-    request.lpfn = &browsePlacement;
-    LPITEMIDLIST item = SHBrowseForFolderA(&request);
-    if (!item) return false;
-    char path[MAX_PATH];
-    const bool ok = SHGetPathFromIDListA(item, path);
-    CoTaskMemFree(item);
-    if (!ok) return false;
-    uint32_t n = 0;
-    while (path[n] && n + 1 < room) {
-      out[n] = path[n];
-      ++n;
-    }
-    out[n] = 0;
-    return true;
-  }
-  bool startWorker() override {
-    g.quitting = 0;
-    SetEvent(g.mayRun);
-    DWORD id;
-    g.worker = CreateThread(nullptr, 0, &workerThread, nullptr, 0, &id);
-    return g.worker != nullptr;
-  }
-  void pauseWorker() override {
-    ResetEvent(g.mayRun);
-    // Wait until the worker stands at a pause point (or has ended). Meanwhile the worker may
-    // still be sending to the controls (file label, progress, the finished page): those sent
-    // messages are handled here, or the two threads would wait for each other. Nothing the
-    // user does is dispatched during the wait.
-    HANDLE wait[2] = {g.parked, g.worker};
-    for (;;) {
-      const DWORD r = MsgWaitForMultipleObjects(2, wait, FALSE, INFINITE, QS_SENDMESSAGE);
-      if (r == WAIT_OBJECT_0 || r == WAIT_OBJECT_0 + 1 || r == WAIT_FAILED) return;
-      MSG m;
-      PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE);
-    }
-  }
-  void releaseWorker(bool goOn) override {
-    g.quitting = goOn ? 0 : 1;
-    SetEvent(g.mayRun);
-  }
-  int ask(const char* caption, const char* text, unsigned style) override {
-    return MessageBoxA(g.dialog, text, caption, style);
-  }
-  void endDialog() override { EndDialog(g.dialog, 0); }
-};
-
-constinit Win32View view;
 constinit WizardController controller;
 
 LRESULT CALLBACK licenceFilter(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -375,6 +297,96 @@ INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
 
 }  // namespace
 
+// ---- The page controller's hands on the dialog ------------------------------------------------
+
+void WizardView::setText(int id, const char* text) { SetWindowTextA(control(id), text); }
+
+void WizardView::show(int id, bool visible) {
+  ShowWindow(control(id), visible ? SW_SHOW : SW_HIDE);
+}
+
+void WizardView::enable(int id, bool enabled) { EnableWindow(control(id), enabled); }
+
+void WizardView::setCaption(const char* text) { SetWindowTextA(g.dialog, text); }
+
+void WizardView::placeFooterLine(int x, int y, int width, int height) {
+  SetWindowPos(control(kFooterLine), HWND_BOTTOM, x, y, width, height, SWP_SHOWWINDOW);
+}
+
+void WizardView::invalidateSideArea() { InvalidateRect(g.dialog, &g.sideArea, TRUE); }
+
+void WizardView::invalidateAll() { InvalidateRect(g.dialog, nullptr, TRUE); }
+
+void WizardView::setProgressRange(int max, int step) {
+  SendMessageA(control(kProgressBar), PBM_SETRANGE, 0, MAKELPARAM(0, max));
+  SendMessageA(control(kProgressBar), PBM_SETSTEP, WPARAM(step), 0);
+}
+
+uint32_t WizardView::destinationText(char* out, uint32_t room) {
+  out[0] = 0;
+  const int n = GetWindowTextA(control(kDestinationEdit), out, int(room));
+  return n > 0 ? uint32_t(n) : 0;
+}
+
+uint32_t WizardView::driveType(const char* root) { return GetDriveTypeA(root); }
+
+bool WizardView::browseFolder(char* out, uint32_t room) {
+  // The new-style browser needs COM on this thread.
+  if (!g.comReady) g.comReady = SUCCEEDED(CoInitialize(nullptr));
+  BROWSEINFOA request{};
+  request.hwndOwner = g.dialog;
+  request.lpszTitle = wizardtext::kBrowseInstruction;
+  request.ulFlags = BIF_RETURNONLYFSDIRS | BIF_EDITBOX | BIF_NEWDIALOGSTYLE;
+  request.lpfn = &browsePlacement;
+  LPITEMIDLIST item = SHBrowseForFolderA(&request);
+  if (!item) return false;
+  char path[MAX_PATH];
+  const bool ok = SHGetPathFromIDListA(item, path);
+  CoTaskMemFree(item);
+  if (!ok) return false;
+  uint32_t n = 0;
+  while (path[n] && n + 1 < room) {
+    out[n] = path[n];
+    ++n;
+  }
+  out[n] = 0;
+  return true;
+}
+
+bool WizardView::startWorker() {
+  g.quitting = 0;
+  SetEvent(g.mayRun);
+  DWORD id;
+  g.worker = CreateThread(nullptr, 0, &workerThread, nullptr, 0, &id);
+  return g.worker != nullptr;
+}
+
+void WizardView::pauseWorker() {
+  ResetEvent(g.mayRun);
+  // Wait until the worker stands at a pause point (or has ended). Meanwhile the worker may
+  // still be sending to the controls (file label, progress, the finished page): those sent
+  // messages are handled here, or the two threads would wait for each other. Nothing the
+  // user does is dispatched during the wait.
+  HANDLE wait[2] = {g.parked, g.worker};
+  for (;;) {
+    const DWORD r = MsgWaitForMultipleObjects(2, wait, FALSE, INFINITE, QS_SENDMESSAGE);
+    if (r == WAIT_OBJECT_0 || r == WAIT_OBJECT_0 + 1 || r == WAIT_FAILED) return;
+    MSG m;
+    PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE);
+  }
+}
+
+void WizardView::releaseWorker(bool goOn) {
+  g.quitting = goOn ? 0 : 1;
+  SetEvent(g.mayRun);
+}
+
+int WizardView::ask(const char* caption, const char* text, unsigned style) {
+  return MessageBoxA(g.dialog, text, caption, style);
+}
+
+void WizardView::endDialog() { EndDialog(g.dialog, 0); }
+
 void runWizard(const WizardStart& start) {
   g.start = start;
   g.mayRun = CreateEventA(nullptr, TRUE, TRUE, nullptr);
@@ -382,7 +394,7 @@ void runWizard(const WizardStart& start) {
   // The progress bar's window class lives in the common controls.
   INITCOMMONCONTROLSEX classes{sizeof classes, ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&classes);
-  controller.bind(view, *start.script, start.installDir);
+  controller.bind(*start.script, start.installDir);
   DialogBoxParamA(static_cast<HINSTANCE>(start.instanceHandle), MAKEINTRESOURCEA(1), nullptr,
                   &dialogProc, 0);
   // From here on the worker's calls find no wizard and do nothing.

@@ -28,8 +28,7 @@ uint32_t formatWizardText(char* out, uint32_t room, const char* pattern, const c
   return n;
 }
 
-void WizardController::bind(WizardView& view, const SetupScript& script, char* installDir) {
-  view_ = &view;
+void WizardController::bind(const SetupScript& script, char* installDir) {
   script_ = &script;
   installDir_ = installDir;
   hasSide_ = script.sideBitmap.length > 0;
@@ -53,11 +52,11 @@ bool WizardController::isNull(int id) const {
 }
 
 void WizardController::setText(int id, const char* text) {
-  if (!isNull(id)) view_->setText(id, text);
+  if (!isNull(id)) WizardView::setText(id, text);
 }
 
 void WizardController::show(int id, bool visible) {
-  if (!isNull(id)) view_->show(id, visible);
+  if (!isNull(id)) WizardView::show(id, visible);
 }
 
 const char* WizardController::format(const char* pattern) {
@@ -68,240 +67,174 @@ const char* WizardController::format(const char* pattern) {
 void WizardController::initialise(const WizardGeometry& geometry) {
   geometry_ = geometry;
   // The side hint keeps this text until the finished page.
-  view_->setText(kSideHint, kWelcomeHint);
+  WizardView::setText(kSideHint, kWelcomeHint);
   // Setting the edit's text notifies a change, which does nothing while wizardPage is 0.
-  view_->setText(kDestinationEdit, installDir_);
-  view_->setText(kLicenceBox, script_->licenceText ? script_->licenceText : "");
-  view_->setCaption(script_->windowCaption ? script_->windowCaption : "");
+  WizardView::setText(kDestinationEdit, installDir_);
+  WizardView::setText(kLicenceBox, script_->licenceText ? script_->licenceText : "");
+  WizardView::setCaption(script_->windowCaption ? script_->windowCaption : "");
   next();
 }
 
-void WizardController::applySideLayout() {
-  view_->placeFooterLine(0, geometry_.lineY, geometry_.sideWidth, geometry_.lineH);
-}
+namespace {
 
-void WizardController::applyHeaderLayout() {
-  view_->placeFooterLine(geometry_.lineX, geometry_.lineY, geometry_.lineW, geometry_.lineH);
-  show(kHeaderLine, true);
-  show(kHyperlink, true);
-  show(kFooterHint, true);
-  // With no title texts the two controls are null and stay hidden.
-  show(kHeaderTitle, true);
-  show(kHeaderSubtitle, true);
-  view_->invalidateSideArea();
-}
+// A control's bit in a page's set of shown controls (the ids run from 1 to 20, and 141).
+constexpr uint32_t bit(int id) { return 1u << (id == kFileLabel ? 0 : id); }
 
-void WizardController::welcomePage() {
-  const char* welcome = format(kWelcomeTitle);
-  view_->setText(kNextButton, kNext);
-  view_->setText(bodyControl_, script_->welcomeText ? script_->welcomeText : "");
-  view_->show(bodyControl_, true);
-  wizardPage = 1;
-  if (hasSide_) {
-    view_->setText(kBigTitle, welcome);
-    applySideLayout();
-    view_->show(kBigTitle, true);
-    view_->show(kSideHint, true);
-    show(kHeaderLine, false);
-    show(kHyperlink, false);
-    show(kFooterHint, false);
-    show(kHeaderTitle, false);
-    show(kHeaderSubtitle, false);
-    view_->invalidateSideArea();
-  } else {
-    setText(kHeaderTitle, welcome);
-    setText(kHeaderSubtitle, format(kWelcomeSubtitle));
-    // The footer hint would otherwise be blank at first and stale after Back.
-    view_->setText(kFooterHint, kWelcomeHint);
-    applyHeaderLayout();
+// What a page looks like: the texts it sets and every control visible on it. A "%s" in the
+// title, subtitle or status stands for productName; a null text leaves the control's text as
+// it is. The body text (pages 1 and 6), the Finish button and the buttons' enabled states are
+// set by WizardController::enter.
+struct PageLook {
+  const char* title;     // the header title, or the big title in the side layout
+  const char* subtitle;  // the header subtitle
+  const char* hint;      // the footer hint, or the side hint in the side layout
+  const char* next;      // the Next button
+  const char* status;    // the status text
+  uint32_t shown;        // bits of the visible controls; every other control is hidden
+};
+
+// The footer line and Cancel are on every page; the header layout adds the banner band's
+// controls, the side layout the texts beside the picture.
+constexpr uint32_t kAlways = bit(kFooterLine) | bit(kCancelButton);
+constexpr uint32_t kHeader =
+    kAlways | bit(kHeaderLine) | bit(kHyperlink) | bit(kHeaderTitle) | bit(kHeaderSubtitle);
+constexpr uint32_t kSide = kAlways | bit(kBigTitle) | bit(kSideBodyText) | bit(kSideHint);
+constexpr uint32_t kInner = kHeader | bit(kFooterHint) | bit(kNextButton) | bit(kBackButton);
+
+// Pages 1 to 6 in the header layout, then pages 1 and 6 in the side layout.
+constexpr PageLook kLooks[8] = {
+    {kWelcomeTitle, kWelcomeSubtitle, kWelcomeHint, kNext, nullptr,
+     kHeader | bit(kFooterHint) | bit(kNextButton) | bit(kBodyText)},
+    {kLicenceTitle, kLicenceSubtitle, kLicenceHint, kAgree, nullptr,
+     kInner | bit(kLicencePrompt) | bit(kLicenceBox)},
+    {kDestinationTitle, kDestinationSubtitle, kDestinationHint, kNext, kDestinationStatus,
+     kInner | bit(kDestinationGroup) | bit(kStatusText) | bit(kDestinationEdit) |
+         bit(kBrowseButton)},
+    {kReadyTitle, kReadySubtitle, kReadyHint, kInstall, kReadyStatus, kInner | bit(kStatusText)},
+    {kInstallingTitle, kInstallingSubtitle, nullptr, nullptr, kCopyingFile,
+     kHeader | bit(kNextButton) | bit(kBackButton) | bit(kStatusText) | bit(kProgressBar) |
+         bit(kFileLabel)},
+    {kFinishedTitle, kFinishedText, kFinishHint, nullptr, nullptr,
+     kHeader | bit(kFooterHint) | bit(kBodyText)},
+    {kWelcomeTitle, nullptr, kWelcomeHint, kNext, nullptr, kSide | bit(kNextButton)},
+    {kFinishedText, nullptr, kFinishHint, nullptr, nullptr, kSide},
+};
+
+}  // namespace
+
+void WizardController::enter(uint8_t page, const char* finishText) {
+  const bool side = hasSide_ && (page == 1 || page == 6);
+  const PageLook& look = kLooks[side ? 6 + page / 6 : page - 1];
+  // The installing page counts only once its worker runs.
+  if (page != 5) wizardPage = page;
+  setText(side ? kBigTitle : kHeaderTitle, format(look.title));
+  if (look.subtitle) setText(kHeaderSubtitle, format(look.subtitle));
+  if (look.hint) WizardView::setText(side ? kSideHint : kFooterHint, look.hint);
+  if (look.next) WizardView::setText(kNextButton, look.next);
+  if (look.status) WizardView::setText(kStatusText, format(look.status));
+  for (int id : kWizardControlIds) show(id, (look.shown & bit(id)) != 0);
+
+  if (page == 1 || page == 6) {
+    const char* body = page == 1 ? script_->welcomeText : finishText;
+    WizardView::setText(bodyControl_, body ? body : "");
   }
-}
-
-void WizardController::licencePage() {
-  view_->show(kBigTitle, false);
-  view_->show(bodyControl_, false);
-  view_->show(kSideHint, false);
-  if (!hasLicence_) {
-    destinationPage();
-    return;
+  switch (page) {
+    case 3:
+      destinationChanged();  // Next goes with the destination's check
+      break;
+    case 5: {
+      WizardView::setProgressRange(100, 1);
+      // The edit's whole text: validation refused anything longer than installDir takes.
+      char edit[kDestinationRoom];
+      uint32_t n = WizardView::destinationText(edit, sizeof edit);
+      if (n > kInstallDirMaxChars) n = kInstallDirMaxChars;
+      for (uint32_t i = 0; i < n; ++i) installDir_[i] = edit[i];
+      installDir_[n] = 0;
+      WizardView::enable(kNextButton, false);
+      WizardView::enable(kBackButton, false);
+      if (!WizardView::startWorker()) {
+        // Without a worker nothing would ever finish: say so and end; the page stays 4, so the
+        // start-up ends the run without any post-install step.
+        WizardView::ask(kErrorCaption, kWorkerNotStarted, kErrorStyle);
+        WizardView::endDialog();
+        return;
+      }
+      wizardPage = 5;
+      break;
+    }
+    case 6:
+      WizardView::setText(kCancelButton, kFinish);  // Next is hidden
+      break;
+    default:
+      WizardView::enable(kNextButton, true);  // pages 1, 2 and 4
+      break;
   }
-  setText(kHeaderSubtitle, format(kLicenceSubtitle));
-  setText(kHeaderTitle, kLicenceTitle);
-  view_->setText(kNextButton, kAgree);
-  view_->setText(kFooterHint, kLicenceHint);
-  view_->show(kBackButton, true);
-  view_->show(kLicencePrompt, true);
-  view_->show(kLicenceBox, true);
-  wizardPage = 2;
-  applyHeaderLayout();
-}
 
-void WizardController::destinationPage() {
-  setText(kHeaderSubtitle, format(kDestinationSubtitle));
-  setText(kHeaderTitle, kDestinationTitle);
-  view_->setText(kFooterHint, kDestinationHint);
-  view_->setText(kNextButton, kNext);
-  view_->setText(kStatusText, format(kDestinationStatus));
-  view_->show(kDestinationGroup, true);
-  view_->show(kStatusText, true);
-  view_->show(kDestinationEdit, true);
-  view_->show(kBrowseButton, true);
-  view_->show(kBackButton, true);
-  view_->show(kLicencePrompt, false);
-  view_->show(kLicenceBox, false);
-  wizardPage = 3;
-  destinationChanged();
-  applyHeaderLayout();
-}
-
-void WizardController::readyPage() {
-  setText(kHeaderSubtitle, format(kReadySubtitle));
-  setText(kHeaderTitle, kReadyTitle);
-  view_->setText(kStatusText, kReadyStatus);
-  view_->setText(kFooterHint, kReadyHint);
-  view_->setText(kNextButton, kInstall);
-  wizardPage = 4;
-  view_->show(kDestinationEdit, false);
-  view_->show(kBrowseButton, false);
-  view_->show(kDestinationGroup, false);
-  view_->enable(kNextButton, true);
-  view_->invalidateSideArea();
-}
-
-void WizardController::installingPage() {
-  view_->show(kProgressBar, true);
-  view_->setProgressRange(100, 1);
-  setText(kHeaderSubtitle, format(kInstallingSubtitle));
-  setText(kHeaderTitle, kInstallingTitle);
-  view_->show(kFooterHint, false);
-  // The edit's whole text: validation refused anything longer than installDir takes.
-  char edit[kDestinationRoom];
-  uint32_t n = view_->destinationText(edit, sizeof edit);
-  if (n > kInstallDirMaxChars) n = kInstallDirMaxChars;
-  for (uint32_t i = 0; i < n; ++i) installDir_[i] = edit[i];
-  installDir_[n] = 0;
-  view_->setText(kStatusText, kCopyingFile);
-  view_->show(kFileLabel, true);
-  view_->enable(kNextButton, false);
-  view_->enable(kBackButton, false);
-  if (!view_->startWorker()) {
-    // Without a worker nothing would ever finish: say so and end; the page stays 4, so the
-    // start-up ends the run without any post-install step.
-    view_->ask(kErrorCaption, kWorkerNotStarted, kErrorStyle);
-    view_->endDialog();
-    return;
-  }
-  wizardPage = 5;
-  view_->invalidateSideArea();
+  if (side)
+    WizardView::placeFooterLine(0, geometry_.lineY, geometry_.sideWidth, geometry_.lineH);
+  else
+    WizardView::placeFooterLine(geometry_.lineX, geometry_.lineY, geometry_.lineW, geometry_.lineH);
+  if (page == 6)
+    WizardView::invalidateAll();
+  else
+    WizardView::invalidateSideArea();
 }
 
 void WizardController::next() {
-  switch (wizardPage) {
-    case 0: welcomePage(); break;
-    case 1: licencePage(); break;
-    case 2: destinationPage(); break;
-    case 3: readyPage(); break;
-    case 4: installingPage(); break;
-    default: break;  // Next is disabled on page 5 and hidden on page 6
-  }
+  // Next is disabled on page 5 and hidden on page 6.
+  uint8_t page = wizardPage;
+  if (page > 4) return;
+  ++page;
+  if (page == 2 && !hasLicence_) page = 3;
+  enter(page);
 }
 
 void WizardController::back() {
-  switch (wizardPage) {
-    case 2:
-      view_->show(kLicencePrompt, false);
-      view_->show(kLicenceBox, false);
-      view_->show(kBackButton, false);
-      welcomePage();
-      break;
-    case 3:
-      view_->show(kDestinationEdit, false);
-      view_->show(kBrowseButton, false);
-      view_->show(kDestinationGroup, false);
-      view_->enable(kNextButton, true);
-      view_->show(kStatusText, false);
-      if (hasLicence_) {
-        licencePage();
-      } else {
-        view_->show(kBackButton, false);
-        welcomePage();
-      }
-      break;
-    case 4: destinationPage(); break;
-    default: break;  // Back is hidden on pages 1 and 6, disabled on page 5
-  }
+  // Back is hidden on pages 1 and 6, disabled on page 5.
+  uint8_t page = wizardPage;
+  if (page < 2 || page > 4) return;
+  --page;
+  if (page == 2 && !hasLicence_) page = 1;
+  enter(page);
 }
 
 void WizardController::close() {
   if (wizardPage == 5) {
     // Hold the worker at a safe point first, so nothing is installed while the user decides.
-    view_->pauseWorker();
+    WizardView::pauseWorker();
     if (wizardPage != 5) {
       // The installation completed while the worker was being held: the finished page is on
       // show and the user can leave with Finish; nothing is quit half way.
-      view_->releaseWorker(true);
+      WizardView::releaseWorker(true);
       return;
     }
-    if (view_->ask(kWarningCaption, kQuitQuestion, kQuitStyle) != 6) {
-      view_->releaseWorker(true);
+    if (WizardView::ask(kWarningCaption, kQuitQuestion, kQuitStyle) != 6) {
+      WizardView::releaseWorker(true);
       return;
     }
-    view_->releaseWorker(false);
+    WizardView::releaseWorker(false);
   }
-  view_->endDialog();
+  WizardView::endDialog();
 }
 
 void WizardController::destinationChanged() {
   if (wizardPage != 3) return;
   char text[kDestinationRoom];
-  const uint32_t n = view_->destinationText(text, sizeof text);
-  struct Ask {
-    static uint32_t drive(const char* root, void* view) {
-      return static_cast<WizardView*>(view)->driveType(root);
-    }
-  };
-  view_->enable(kNextButton, destinationAcceptable(text, n, &Ask::drive, view_));
+  const uint32_t n = WizardView::destinationText(text, sizeof text);
+  const DriveTypeQuery drive = [](const char* root, void*) { return WizardView::driveType(root); };
+  WizardView::enable(kNextButton, destinationAcceptable(text, n, drive, nullptr));
 }
 
 void WizardController::browse() {
   char chosen[kDestinationRoom];
-  if (!view_->browseFolder(chosen, sizeof chosen)) return;
+  if (!WizardView::browseFolder(chosen, sizeof chosen)) return;
   char result[kDestinationRoom];
   composeBrowseResult(chosen, browseSubfolder(script_->destinationKind, script_->destinationPath),
                       result, sizeof result);
   // The edit's change notification validates the new text.
-  view_->setText(kDestinationEdit, result);
+  WizardView::setText(kDestinationEdit, result);
 }
 
-void WizardController::showFinishedPage(const char* finishText) {
-  view_->show(kBackButton, false);
-  view_->show(kNextButton, false);
-  view_->show(kProgressBar, false);
-  view_->show(kFileLabel, false);
-  view_->show(kStatusText, false);
-  view_->setText(kCancelButton, kFinish);
-  const char* done = format(kFinishedText);
-  int hint;
-  if (hasSide_) {
-    view_->setText(kBigTitle, done);
-    applySideLayout();
-    show(kHeaderTitle, false);
-    show(kHeaderSubtitle, false);
-    show(kHeaderLine, false);
-    show(kHyperlink, false);
-    view_->show(kBigTitle, true);
-    hint = kSideHint;
-  } else {
-    setText(kHeaderTitle, kFinishedTitle);
-    setText(kHeaderSubtitle, done);
-    hint = kFooterHint;
-  }
-  view_->setText(hint, kFinishHint);
-  view_->show(hint, true);
-  view_->setText(bodyControl_, finishText ? finishText : "");
-  view_->show(bodyControl_, true);
-  wizardPage = 6;
-  view_->invalidateAll();
-}
+void WizardController::showFinishedPage(const char* finishText) { enter(6, finishText); }
 
 }  // namespace mw

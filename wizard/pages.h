@@ -26,39 +26,37 @@
 
 namespace mw {
 
-// What the page logic asks of the dialog.
-class WizardView {
- public:
-  virtual void setText(int id, const char* text) = 0;
-  virtual void show(int id, bool visible) = 0;
-  virtual void enable(int id, bool enabled) = 0;
-  virtual void setCaption(const char* text) = 0;
+// What the page logic asks of the dialog. A program has one dialog, so the calls are bound at
+// link time, not through a table of virtual functions: the Windows binding defines them
+// (wizard/dialog_win32.cpp), the tests a recording model of the dialog.
+struct WizardView {
+  static void setText(int id, const char* text);
+  static void show(int id, bool visible);
+  static void enable(int id, bool enabled);
+  static void setCaption(const char* text);
   // The footer line: moved and sized (client pixels), put at the bottom of the z order, shown.
-  virtual void placeFooterLine(int x, int y, int width, int height) = 0;
+  static void placeFooterLine(int x, int y, int width, int height);
   // Repaint with erasing: the white side area, or the whole client area.
-  virtual void invalidateSideArea() = 0;
-  virtual void invalidateAll() = 0;
+  static void invalidateSideArea();
+  static void invalidateAll();
   // The progress bar's range (0..max) and step.
-  virtual void setProgressRange(int max, int step) = 0;
+  static void setProgressRange(int max, int step);
   // The destination edit's text, at most room - 1 characters, NUL-terminated; returns its length.
-  virtual uint32_t destinationText(char* out, uint32_t room) = 0;
+  static uint32_t destinationText(char* out, uint32_t room);
   // The system's drive type (GetDriveTypeA numbering) of a root such as "C:\".
-  virtual uint32_t driveType(const char* root) = 0;
+  static uint32_t driveType(const char* root);
   // The folder browser: true with the chosen folder's path in `out` (room bytes), false when
   // cancelled or the choice has no file-system path.
-  virtual bool browseFolder(char* out, uint32_t room) = 0;
+  static bool browseFolder(char* out, uint32_t room);
   // Starts the installation worker on its own thread; false when it cannot be started.
-  virtual bool startWorker() = 0;
+  static bool startWorker();
   // Holds the worker at its next pause point and returns once it is held there or has ended.
-  virtual void pauseWorker() = 0;
+  static void pauseWorker();
   // Lets a held worker go on (goOn true), or tells it to stop (false).
-  virtual void releaseWorker(bool goOn) = 0;
+  static void releaseWorker(bool goOn);
   // A message box owned by the wizard; returns the answer (6 is Yes).
-  virtual int ask(const char* caption, const char* text, unsigned style) = 0;
-  virtual void endDialog() = 0;
-
- protected:
-  ~WizardView() = default;
+  static int ask(const char* caption, const char* text, unsigned style);
+  static void endDialog();
 };
 
 // Footer-line geometry and the side area's width, in client pixels, measured by the binding at
@@ -76,7 +74,7 @@ class WizardController {
  public:
   // Binds the controller to the script and the arena's installDir region (kInstallDirRoom of
   // checks, 1024 bytes). Sets wizardPage to 0.
-  void bind(WizardView& view, const SetupScript& script, char* installDir);
+  void bind(const SetupScript& script, char* installDir);
 
   // The initialisation of the dialog after the binding has looked up its controls, mapped its
   // areas, made its fonts and measured the hyperlink: texts, caption, then the welcome page.
@@ -95,13 +93,9 @@ class WizardController {
   uint8_t page() const;
 
  private:
-  void welcomePage();
-  void licencePage();
-  void destinationPage();
-  void readyPage();
-  void installingPage();
-  void applyHeaderLayout();
-  void applySideLayout();
+  // Turns to `page` (1 to 6): its texts, the controls it shows, the footer line and the repaint.
+  // finishText is the finished page's body text.
+  void enter(uint8_t page, const char* finishText = nullptr);
   const char* format(const char* pattern);
 
   // Actions on controls that may be null (title, subtitle, hyperlink).
@@ -109,7 +103,6 @@ class WizardController {
   void setText(int id, const char* text);
   void show(int id, bool visible);
 
-  WizardView* view_ = nullptr;
   const SetupScript* script_ = nullptr;
   char* installDir_ = nullptr;
   WizardGeometry geometry_{};

@@ -13,7 +13,7 @@ namespace {
 
 // A model of the dialog: every control with its text, visibility and enabled state as the
 // template starts them, and a log of everything else the controller asks for.
-struct ModelDialog final : WizardView {
+struct ModelDialog {
   struct Control {
     std::string text;
     bool visible = false;
@@ -49,60 +49,60 @@ struct ModelDialog final : WizardView {
   bool enabled(int id) { return c(id).enabled; }
   const std::string& text(int id) { return c(id).text; }
 
-  void setText(int id, const char* t) override {
+  void setText(int id, const char* t) {
     ASSERT_TRUE(controls.count(id)) << id;
     c(id).text = t;
     c(id).textSets++;
     // The edit notifies its change, as the dialog's own edit does.
     if (id == kDestinationEdit && controller) controller->destinationChanged();
   }
-  void show(int id, bool v) override {
+  void show(int id, bool v) {
     ASSERT_TRUE(controls.count(id)) << id;
     c(id).visible = v;
     c(id).shows++;
   }
-  void enable(int id, bool e) override { c(id).enabled = e; }
-  void setCaption(const char* t) override { caption = t; }
-  void placeFooterLine(int x, int y, int w, int h) override {
+  void enable(int id, bool e) { c(id).enabled = e; }
+  void setCaption(const char* t) { caption = t; }
+  void placeFooterLine(int x, int y, int w, int h) {
     footer = {x, y, w, h};
     c(kFooterLine).visible = true;
   }
-  void invalidateSideArea() override { log.push_back("invalidate side"); }
-  void invalidateAll() override { log.push_back("invalidate all"); }
-  void setProgressRange(int max, int step) override {
+  void invalidateSideArea() { log.push_back("invalidate side"); }
+  void invalidateAll() { log.push_back("invalidate all"); }
+  void setProgressRange(int max, int step) {
     progressMax = max;
     progressStep = step;
   }
-  uint32_t destinationText(char* out, uint32_t room) override {
+  uint32_t destinationText(char* out, uint32_t room) {
     const std::string& t = text(kDestinationEdit);
     uint32_t n = uint32_t(t.size()) < room - 1 ? uint32_t(t.size()) : room - 1;
     t.copy(out, n);
     out[n] = 0;
     return n;
   }
-  uint32_t driveType(const char* root) override {
+  uint32_t driveType(const char* root) {
     auto it = drives.find(root[0]);
     return it == drives.end() ? 1 : it->second;
   }
-  bool browseFolder(char* out, uint32_t room) override {
+  bool browseFolder(char* out, uint32_t room) {
     if (browseChoice.empty()) return false;
     snprintf(out, room, "%s", browseChoice.c_str());
     return true;
   }
-  bool startWorker() override {
+  bool startWorker() {
     log.push_back("start worker");
     return workerStarts;
   }
-  void pauseWorker() override {
+  void pauseWorker() {
     log.push_back("pause worker");
     if (finishWhilePausing) controller->showFinishedPage("done early");
   }
-  void releaseWorker(bool goOn) override { log.push_back(goOn ? "resume worker" : "stop worker"); }
-  int ask(const char* caption, const char* t, unsigned style) override {
+  void releaseWorker(bool goOn) { log.push_back(goOn ? "resume worker" : "stop worker"); }
+  int ask(const char* caption, const char* t, unsigned style) {
     log.push_back(std::string("ask ") + caption + "|" + t + "|" + std::to_string(style));
     return answer;
   }
-  void endDialog() override {
+  void endDialog() {
     log.push_back("end");
     ended = true;
   }
@@ -112,6 +112,9 @@ struct ModelDialog final : WizardView {
     return false;
   }
 };
+
+// The dialog the controller acts on: the model of the test that runs.
+ModelDialog* model = nullptr;
 
 struct Wizard {
   SetupScript script{};
@@ -137,7 +140,8 @@ struct Wizard {
     script.linkText = link ? "acme.example" : "";
     script.linkTarget = link ? "http://acme.example/" : "";
     dialog.controller = &controller;
-    controller.bind(dialog, script, installDir);
+    model = &dialog;
+    controller.bind(script, installDir);
   }
   void start() { controller.initialise(geometry); }
   void typeDestination(const std::string& t) { dialog.setText(kDestinationEdit, t.c_str()); }
@@ -482,4 +486,27 @@ TEST(Pages, LongProductNameIsCutNotOverrun) {
 }
 
 }  // namespace
+
+// The link-time binding of the page controller's view, onto the model.
+void WizardView::setText(int id, const char* text) { model->setText(id, text); }
+void WizardView::show(int id, bool visible) { model->show(id, visible); }
+void WizardView::enable(int id, bool enabled) { model->enable(id, enabled); }
+void WizardView::setCaption(const char* text) { model->setCaption(text); }
+void WizardView::placeFooterLine(int x, int y, int w, int h) { model->placeFooterLine(x, y, w, h); }
+void WizardView::invalidateSideArea() { model->invalidateSideArea(); }
+void WizardView::invalidateAll() { model->invalidateAll(); }
+void WizardView::setProgressRange(int max, int step) { model->setProgressRange(max, step); }
+uint32_t WizardView::destinationText(char* out, uint32_t room) {
+  return model->destinationText(out, room);
+}
+uint32_t WizardView::driveType(const char* root) { return model->driveType(root); }
+bool WizardView::browseFolder(char* out, uint32_t room) { return model->browseFolder(out, room); }
+bool WizardView::startWorker() { return model->startWorker(); }
+void WizardView::pauseWorker() { model->pauseWorker(); }
+void WizardView::releaseWorker(bool goOn) { model->releaseWorker(goOn); }
+int WizardView::ask(const char* caption, const char* text, unsigned style) {
+  return model->ask(caption, text, style);
+}
+void WizardView::endDialog() { model->endDialog(); }
+
 }  // namespace mw
