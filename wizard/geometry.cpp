@@ -8,50 +8,40 @@ namespace mw {
 
 namespace {
 
-// Bytes of colour table (or bit masks) GDI reads after an information header of `headerSize`.
-uint64_t colourTableBytes(uint32_t headerSize, uint32_t bitCount, uint32_t compression,
-                          uint32_t coloursUsed) {
-  if (headerSize == 12) return bitCount <= 8 ? 3ull << bitCount : 0;
-  uint64_t entries = 0;
-  if (bitCount <= 8) {
-    entries = 1ull << bitCount;
-    if (coloursUsed != 0 && coloursUsed < entries) entries = coloursUsed;
-  } else {
-    entries = coloursUsed;
-  }
-  uint64_t bytes = entries * 4;
-  // The three masks of a bit-field picture follow a plain 40-byte header.
-  if (compression == 3 && headerSize == 40) bytes += 12;
-  return bytes;
-}
+// Bit counts a drawn picture may have (1, 4, 8, 16, 24, 32), as bit (count - 1).
+constexpr uint32_t kDrawnBitCounts = 1u << 0 | 1u << 3 | 1u << 7 | 1u << 15 | 1u << 23 | 1u << 31;
 
 }  // namespace
 
+// Every size below is compared by subtraction and division, never by a product that could
+// overflow 32 bits.
 PictureRecord pictureRecord(const Picture& picture, int areaRight, int areaBottom) {
   PictureRecord r{};
   if (picture.length == 0 || !picture.info || !picture.bits || !picture.file) return r;
-  r.info = picture.info;
+  const uint8_t* info = picture.info;
+  r.info = info;
   r.bits = picture.bits;
 
   const uint8_t* end = picture.file + picture.length;
-  if (end - picture.info < 12) return r;
-  const uint32_t headerSize = readU32(picture.info);
+  if (end - info < 12) return r;
+  const uint32_t room = uint32_t(end - info);  // the header and what follows it in the block
+  const uint32_t headerSize = readU32(info);
   const bool core = headerSize == 12;
-  if (!core && (headerSize < 16 || uint64_t(end - picture.info) < headerSize)) return r;
+  if (!core && (headerSize < 16 || room < headerSize)) return r;
 
   int32_t width, height;
   uint32_t bitCount, compression = 0, coloursUsed = 0, imageSize = 0;
   if (core) {
-    width = readU16(picture.info + 4);
-    height = readU16(picture.info + 6);
-    bitCount = readU16(picture.info + 10);
+    width = readU16(info + 4);
+    height = readU16(info + 6);
+    bitCount = readU16(info + 10);
   } else {
-    width = int32_t(readU32(picture.info + 4));
-    height = int32_t(readU32(picture.info + 8));
-    bitCount = readU16(picture.info + 14);
-    if (headerSize >= 20) compression = readU32(picture.info + 16);
-    if (headerSize >= 24) imageSize = readU32(picture.info + 20);
-    if (headerSize >= 36) coloursUsed = readU32(picture.info + 32);
+    width = int32_t(readU32(info + 4));
+    height = int32_t(readU32(info + 8));
+    bitCount = readU16(info + 14);
+    if (headerSize >= 20) compression = readU32(info + 16);
+    if (headerSize >= 24) imageSize = readU32(info + 20);
+    if (headerSize >= 36) coloursUsed = readU32(info + 32);
   }
   r.width = width;
   r.topDown = height < 0;
@@ -63,16 +53,27 @@ PictureRecord pictureRecord(const Picture& picture, int areaRight, int areaBotto
   r.drawHeight = r.rows < areaBottom ? r.rows : areaBottom;
 
   if (width <= 0 || r.rows <= 0) return r;
-  if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 16 && bitCount != 24 &&
-      bitCount != 32)
-    return r;
-  const uint64_t table = colourTableBytes(headerSize, bitCount, compression, coloursUsed);
-  if (uint64_t(end - picture.info) < uint64_t(headerSize) + table) return r;
+  if (bitCount - 1 >= 32 || !((kDrawnBitCounts >> (bitCount - 1)) & 1)) return r;
 
-  const uint64_t available = uint64_t(end - picture.bits);
+  // The colour table GDI reads after the header: 3-byte entries after a core header, 4-byte
+  // ones otherwise, as many as the bit count allows (fewer when coloursUsed says so) or
+  // coloursUsed above 8 bits; a bit-field picture's three masks follow a plain 40-byte header.
+  uint32_t left = room - headerSize;
+  if (compression == 3 && headerSize == 40) {
+    if (left < 12) return r;
+    left -= 12;
+  }
+  uint32_t entries = bitCount <= 8 ? 1u << bitCount : 0;
+  if (!core && (bitCount > 8 || (coloursUsed != 0 && coloursUsed < entries)))
+    entries = coloursUsed;
+  if (entries > left / (core ? 3 : 4)) return r;
+
+  const uint32_t available = uint32_t(end - picture.bits);
   if (compression == 0 || compression == 3) {
-    const uint64_t stride = ((uint64_t(width) * bitCount + 31) / 32) * 4;
-    if (stride * uint64_t(r.rows) > available) return r;
+    // Rows padded to four bytes: ceil(width * bitCount / 32) words, counted per 32 pixels.
+    const uint32_t w = uint32_t(width);
+    const uint32_t rowWords = (w / 32) * bitCount + ((w % 32) * bitCount + 31) / 32;
+    if (uint32_t(r.rows) > available / 4 / rowWords) return r;
   } else if (compression == 1 || compression == 2) {
     // Run-length pictures are read up to their stated size; they are never top-down.
     if (imageSize == 0 || imageSize > available || r.topDown) return r;
