@@ -1,6 +1,7 @@
 // The page controller: entry and leaving actions of the six pages, and the buttons.
 #include "wizard/pages.h"
 
+#include "checks/checks.h"
 #include "wizard/destination.h"
 #include "wizard/texts.h"
 #include "wizard/wizard.h"
@@ -10,23 +11,6 @@ namespace mw {
 using namespace wizardtext;
 
 volatile uint8_t wizardPage = 0;
-
-uint32_t formatWizardText(char* out, uint32_t room, const char* pattern, const char* arg) {
-  if (room == 0) return 0;
-  uint32_t n = 0;
-  bool substituted = false;
-  for (const char* p = pattern; *p && n + 1 < room; ++p) {
-    if (!substituted && p[0] == '%' && p[1] == 's') {
-      for (const char* a = arg ? arg : ""; *a && n + 1 < room; ++a) out[n++] = *a;
-      substituted = true;
-      ++p;
-      continue;
-    }
-    out[n++] = *p;
-  }
-  out[n] = 0;
-  return n;
-}
 
 void WizardController::bind(const SetupScript& script, char* installDir) {
   script_ = &script;
@@ -60,7 +44,7 @@ void WizardController::show(int id, bool visible) {
 }
 
 const char* WizardController::format(const char* pattern) {
-  formatWizardText(text_, sizeof text_, pattern, script_->productName);
+  formatText(text_, sizeof text_, pattern, script_->productName);
   return text_;
 }
 
@@ -77,21 +61,25 @@ void WizardController::initialise(const WizardGeometry& geometry) {
 
 namespace {
 
-// A control's bit in a page's set of shown controls (the ids run from 1 to 20, and 141).
-constexpr uint32_t bit(int id) { return 1u << (id == kFileLabel ? 0 : id); }
+// A control's bit in a page's set of shown controls: its place in kWizardControlIds.
+constexpr uint32_t bit(int id) {
+  for (int i = 0; i < kWizardControlCount; ++i)
+    if (kWizardControlIds[i] == id) return 1u << i;
+  return 0;
+}
 
-// What a page looks like: the texts it sets and every control visible on it. A "%s" in the
-// title, subtitle or status stands for productName; a null text leaves the control's text as
-// it is. The body text (pages 1 and 6), the Finish button and the buttons' enabled states are
-// set by WizardController::enter.
+// What a page looks like: the texts it sets and every control visible on it. A "%s" in a text
+// stands for productName; a null text leaves the control's text as it is. The body text (pages
+// 1 and 6), the Finish button and the buttons' enabled states are set by
+// WizardController::enter.
 struct PageLook {
-  const char* title;     // the header title, or the big title in the side layout
-  const char* subtitle;  // the header subtitle
-  const char* hint;      // the footer hint, or the side hint in the side layout
-  const char* next;      // the Next button
-  const char* status;    // the status text
+  const char* texts[5];  // to kHeaderTextControls, or kSideTextControls in the side layout
   uint32_t shown;        // bits of the visible controls; every other control is hidden
 };
+constexpr uint8_t kHeaderTextControls[5] = {kHeaderTitle, kHeaderSubtitle, kFooterHint,
+                                            kNextButton, kStatusText};
+constexpr uint8_t kSideTextControls[5] = {kBigTitle, kHeaderSubtitle, kSideHint, kNextButton,
+                                          kStatusText};
 
 // The footer line and Cancel are on every page; the header layout adds the banner band's
 // controls, the side layout the texts beside the picture.
@@ -103,21 +91,21 @@ constexpr uint32_t kInner = kHeader | bit(kFooterHint) | bit(kNextButton) | bit(
 
 // Pages 1 to 6 in the header layout, then pages 1 and 6 in the side layout.
 constexpr PageLook kLooks[8] = {
-    {kWelcomeTitle, kWelcomeSubtitle, kWelcomeHint, kNext, nullptr,
+    {{kWelcomeTitle, kWelcomeSubtitle, kWelcomeHint, kNext, nullptr},
      kHeader | bit(kFooterHint) | bit(kNextButton) | bit(kBodyText)},
-    {kLicenceTitle, kLicenceSubtitle, kLicenceHint, kAgree, nullptr,
+    {{kLicenceTitle, kLicenceSubtitle, kLicenceHint, kAgree, nullptr},
      kInner | bit(kLicencePrompt) | bit(kLicenceBox)},
-    {kDestinationTitle, kDestinationSubtitle, kDestinationHint, kNext, kDestinationStatus,
+    {{kDestinationTitle, kDestinationSubtitle, kDestinationHint, kNext, kDestinationStatus},
      kInner | bit(kDestinationGroup) | bit(kStatusText) | bit(kDestinationEdit) |
          bit(kBrowseButton)},
-    {kReadyTitle, kReadySubtitle, kReadyHint, kInstall, kReadyStatus, kInner | bit(kStatusText)},
-    {kInstallingTitle, kInstallingSubtitle, nullptr, nullptr, kCopyingFile,
+    {{kReadyTitle, kReadySubtitle, kReadyHint, kInstall, kReadyStatus}, kInner | bit(kStatusText)},
+    {{kInstallingTitle, kInstallingSubtitle, nullptr, nullptr, kCopyingFile},
      kHeader | bit(kNextButton) | bit(kBackButton) | bit(kStatusText) | bit(kProgressBar) |
          bit(kFileLabel)},
-    {kFinishedTitle, kFinishedText, kFinishHint, nullptr, nullptr,
+    {{kFinishedTitle, kFinishedText, kFinishHint, nullptr, nullptr},
      kHeader | bit(kFooterHint) | bit(kBodyText)},
-    {kWelcomeTitle, nullptr, kWelcomeHint, kNext, nullptr, kSide | bit(kNextButton)},
-    {kFinishedText, nullptr, kFinishHint, nullptr, nullptr, kSide},
+    {{kWelcomeTitle, nullptr, kWelcomeHint, kNext, nullptr}, kSide | bit(kNextButton)},
+    {{kFinishedText, nullptr, kFinishHint, nullptr, nullptr}, kSide},
 };
 
 }  // namespace
@@ -125,14 +113,12 @@ constexpr PageLook kLooks[8] = {
 void WizardController::enter(uint8_t page, const char* finishText) {
   const bool side = hasSide_ && (page == 1 || page == 6);
   const PageLook& look = kLooks[side ? 6 + page / 6 : page - 1];
+  const uint8_t* textControls = side ? kSideTextControls : kHeaderTextControls;
   // The installing page counts only once its worker runs.
   if (page != 5) wizardPage = page;
-  setText(side ? kBigTitle : kHeaderTitle, format(look.title));
-  if (look.subtitle) setText(kHeaderSubtitle, format(look.subtitle));
-  if (look.hint) WizardView::setText(side ? kSideHint : kFooterHint, look.hint);
-  if (look.next) WizardView::setText(kNextButton, look.next);
-  if (look.status) WizardView::setText(kStatusText, format(look.status));
-  for (int id : kWizardControlIds) show(id, (look.shown & bit(id)) != 0);
+  for (int i = 0; i < 5; ++i)
+    if (look.texts[i]) setText(textControls[i], format(look.texts[i]));
+  for (int i = 0; i < kWizardControlCount; ++i) show(kWizardControlIds[i], (look.shown >> i) & 1);
 
   if (page == 1 || page == 6) {
     const char* body = page == 1 ? script_->welcomeText : finishText;

@@ -115,8 +115,4 @@ class WizardController {
   char text_[kWizardTextRoom] = {};
 };
 
-// Copies pattern into out (room bytes), putting arg in place of its one "%s"; cuts, never
-// overruns. Returns the length written.
-uint32_t formatWizardText(char* out, uint32_t room, const char* pattern, const char* arg);
-
 }  // namespace mw

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "checks/checks.h"
 #include "wizard/wizard.h"
 
 namespace mw {
@@ -478,10 +479,11 @@ TEST(Pages, LongProductNameIsCutNotOverrun) {
   EXPECT_EQ(title.size(), kWizardTextRoom - 1);
   EXPECT_EQ(title.rfind("Welcome to the NNN", 0), 0u);
 
+  // The checks' bounded formatter, which makes the page texts.
   char small[8];
-  EXPECT_EQ(formatWizardText(small, sizeof small, "ab%scd", "XYZW"), 7u);
+  EXPECT_EQ(formatText(small, sizeof small, "ab%scd", "XYZW"), 7u);
   EXPECT_STREQ(small, "abXYZWc");
-  EXPECT_EQ(formatWizardText(small, sizeof small, "%s%s", "1"), 3u);
+  EXPECT_EQ(formatText(small, sizeof small, "%s%s", "1"), 3u);
   EXPECT_STREQ(small, "1%s");  // only the first %s is the product's name
 }
 
