@@ -61,6 +61,32 @@ enum class SubkeyRead : uint8_t {
   end,         // no more items, or the enumeration cannot go on
 };
 
+// The views of the system the rules ask (the registry for .NET, the account database, the
+// folders). The engine has one implementation of each, the Win32 one in checks/views_win32.h,
+// and the rules call it directly; host builds ask scripted views through the abstract classes
+// below. Both spell the same calls.
+
+// The folders a FolderQuery answers.
+enum class Folder : uint8_t {
+  windows,      // GetWindowsDirectoryA
+  system,       // GetSystemDirectoryA
+  programFiles, // "ProgramFilesDir" of HKLM\Software\Microsoft\Windows\CurrentVersion
+  commonFiles,  // "CommonFilesDir" of the same key
+  userProfile,  // environment variable "UserProfile"
+  appData,      // environment variable "AppData"
+  documents,    // special folder CSIDL_PERSONAL
+  desktop,      // special folder CSIDL_DESKTOPDIRECTORY
+  current,      // GetCurrentDirectoryA
+};
+
+#if MARLOWICK_FREESTANDING
+}  // namespace mw
+#include "checks/views_win32.h"
+namespace mw {
+using DotNetRegistryView = Win32DotNetRegistry;
+using AdminQuery = Win32AdminQuery;
+using FolderQuery = Win32FolderQuery;
+#else
 // What the .NET rules ask of the registry (all under HKEY_LOCAL_MACHINE, read-only).
 class DotNetRegistryView {
  public:
@@ -80,6 +106,33 @@ class DotNetRegistryView {
   ~DotNetRegistryView() = default;
 };
 
+// The account database and the process token.
+class AdminQuery {
+ public:
+  // The privilege level of the logged-on user (0 guest, 1 user, 2 administrator) or one of the
+  // kPrivilege values below.
+  virtual int32_t privilegeLevel() = 0;
+  // Whether the process runs with the Administrators group in its token. Asked only when the
+  // account database does not rate the account as an administrator: a domain account has no
+  // local record, and some systems' databases rate every account as a guest, yet the group
+  // membership is what actually grants the rights the installation needs.
+  virtual bool memberOfAdministrators() = 0;
+
+ protected:
+  ~AdminQuery() = default;
+};
+
+class FolderQuery {
+ public:
+  // Writes the folder's text, NUL-terminated, into out (room bytes, NUL included) and returns its
+  // length; returns 0 and leaves out empty when the folder cannot be had or does not fit.
+  virtual uint32_t folder(Folder which, char* out, uint32_t room) = 0;
+
+ protected:
+  ~FolderQuery() = default;
+};
+#endif
+
 // Room for one subkey name during the enumeration, NUL included.
 constexpr uint32_t kSubkeyNameRoom = 256;
 
@@ -96,26 +149,12 @@ CheckOutcome dotNetCheck(uint8_t dotNetRequired, const char* dotNetInstaller,
 // ---------------------------------------------------------------------------------------------
 // Administrator requirement
 
-// The answer of the local account database about the logged-on user: the privilege level
-// (0 guest, 1 user, 2 administrator) or one of these.
+// The answers of the account database besides the privilege levels 0 to 2.
 constexpr int32_t kPrivilegeNoService = -1;     // the account service cannot be used at all
                                                 // (no netapi32, or one without NetUserGetInfo):
                                                 // the requirement is taken as met
 constexpr int32_t kPrivilegeLookupFailed = -2;  // the lookup failed (e.g. a domain account)
 constexpr int32_t kPrivilegeAdmin = 2;
-
-class AdminQuery {
- public:
-  virtual int32_t privilegeLevel() = 0;
-  // Whether the process runs with the Administrators group in its token. Asked only when the
-  // account database does not rate the account as an administrator: a domain account has no
-  // local record, and some systems' databases rate every account as a guest, yet the group
-  // membership is what actually grants the rights the installation needs.
-  virtual bool memberOfAdministrators() = 0;
-
- protected:
-  ~AdminQuery() = default;
-};
 
 // The query is asked only when requireAdmin is set and the platform is NT. The requirement is
 // met by privilege level 2, by an unusable account service, or by Administrators membership.
@@ -130,27 +169,7 @@ constexpr uint32_t kTextBufferSize = 1024;
 // ---------------------------------------------------------------------------------------------
 // Default destination and the folders of the run-after action
 
-enum class Folder : uint8_t {
-  windows,      // GetWindowsDirectoryA
-  system,       // GetSystemDirectoryA
-  programFiles, // "ProgramFilesDir" of HKLM\Software\Microsoft\Windows\CurrentVersion
-  commonFiles,  // "CommonFilesDir" of the same key
-  userProfile,  // environment variable "UserProfile"
-  appData,      // environment variable "AppData"
-  documents,    // special folder CSIDL_PERSONAL
-  desktop,      // special folder CSIDL_DESKTOPDIRECTORY
-  current,      // GetCurrentDirectoryA
-};
 
-class FolderQuery {
- public:
-  // Writes the folder's text, NUL-terminated, into out (room bytes, NUL included) and returns its
-  // length; returns 0 and leaves out empty when the folder cannot be had or does not fit.
-  virtual uint32_t folder(Folder which, char* out, uint32_t room) = 0;
-
- protected:
-  ~FolderQuery() = default;
-};
 
 constexpr uint32_t kInstallDirRoom = 1024;   // the arena's installDir region, NUL included
 constexpr uint32_t kBaseFolderRoom = 256;    // room given to a base-folder query

@@ -57,9 +57,12 @@ bool Win32DotNetRegistry::openNdpKey() {
   return ndp_ != nullptr;
 }
 
+static_assert(sizeof(HKEY) == sizeof(void*), "the NDP key is kept as a pointer");
+
 SubkeyRead Win32DotNetRegistry::ndpSubkey(uint32_t index, char* name, uint32_t room) {
   DWORD length = room;
-  const LONG rc = RegEnumKeyExA(ndp_, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+  const LONG rc = RegEnumKeyExA(static_cast<HKEY>(ndp_), index, name, &length, nullptr, nullptr,
+                                nullptr, nullptr);
   if (rc == ERROR_SUCCESS) return SubkeyRead::entry;
   // A name too long for the buffer is still an entry; any other failure (no more items, a key
   // that went away) ends the walk instead of asking the same question forever.
@@ -68,7 +71,7 @@ SubkeyRead Win32DotNetRegistry::ndpSubkey(uint32_t index, char* name, uint32_t r
 }
 
 void Win32DotNetRegistry::closeNdpKey() {
-  if (ndp_) RegCloseKey(ndp_);
+  if (ndp_) RegCloseKey(static_cast<HKEY>(ndp_));
   ndp_ = nullptr;
 }
 

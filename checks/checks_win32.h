@@ -1,6 +1,7 @@
-// The Win32 side of the environment checks: the system views the rules in checks.h ask, and the
-// few steps the start-up runs with them (show a refusal, fill the default destination, ask for a
-// restart and start the run-after action). Library mw_checks_win32; the engine links it.
+// The Win32 side of the environment checks: helpers of the system views the rules in checks.h
+// ask (the views themselves are declared in views_win32.h), and the few steps the start-up runs
+// with them (show a refusal, fill the default destination, ask for a restart and start the
+// run-after action). Library mw_checks_win32; the engine links it.
 #pragma once
 
 #include <windows.h>
@@ -22,32 +23,6 @@ HKEY openMachineKey(const char* path);
 // the bytes read on return. Returns the value's type, or REG_NONE when the key does not open or
 // the value cannot be read.
 DWORD readMachineValue(const char* path, const char* name, void* out, DWORD& size);
-
-class Win32DotNetRegistry final : public DotNetRegistryView {
- public:
-  bool readRelease(uint32_t& release) override;
-  bool openNdpKey() override;
-  SubkeyRead ndpSubkey(uint32_t index, char* name, uint32_t room) override;
-  void closeNdpKey() override;
-  bool policyKeyExists() override;
-
- private:
-  HKEY ndp_ = nullptr;
-};
-
-// GetUserNameA, the name in UTF-16, NetUserGetInfo at level 1 through a netapi32 loaded at run
-// time (the engine does not import it); CheckTokenMembership looked up at run time too, since
-// the oldest systems the gate admits lack it.
-class Win32AdminQuery final : public AdminQuery {
- public:
-  int32_t privilegeLevel() override;
-  bool memberOfAdministrators() override;
-};
-
-class Win32FolderQuery final : public FolderQuery {
- public:
-  uint32_t folder(Folder which, char* out, uint32_t room) override;
-};
 
 // Shows a refusal (no owner window) and, when the outcome offers it and the user answers Yes,
 // opens dotNetInstaller. The caller ends the process afterwards.

@@ -11,15 +11,11 @@ const char texts::kErrorCaption[] = "Error";
 
 uint32_t formatText(char* out, uint32_t size, const char* pattern, const char* arg) {
   TextBuilder text(out, size);
-  bool substituted = false;
-  for (const char* p = pattern; *p; ++p) {
-    if (!substituted && p[0] == '%' && p[1] == 's') {
-      substituted = true;
-      ++p;
-      text.append(arg ? arg : "");
-    } else {
-      text.appendChar(*p);
-    }
+  const char* p = pattern;
+  while (*p && !(p[0] == '%' && p[1] == 's')) text.appendChar(*p++);
+  if (*p) {
+    text.append(arg ? arg : "");
+    text.append(p + 2);  // only the first "%s" is replaced
   }
   return text.length;
 }

@@ -77,8 +77,9 @@ bool scanCommandLine(char* installDir) {
     silentMode = 1;
     if (p[2] == ' ') {
       const char* folder = p + 3;
-      if (textLength(folder) >= kInstallDirSize) return false;
-      copyBytes(installDir, folder, textLength(folder) + 1);
+      const size_t length = textLength(folder);
+      if (length >= kInstallDirSize) return false;
+      copyBytes(installDir, folder, length + 1);
       silentMode = 2;
     }
     return true;
@@ -147,10 +148,11 @@ void wizardWorker() {
   }
 
   // 5. The setup script and the uninstaller blob, checked against the record.
+  const HANDLE heap = GetProcessHeap();
   uint32_t allocate = 0, toRead = 0;
   uint8_t* readBuffer = nullptr;
   if (readBufferSizes(record, allocate, toRead)) {
-    readBuffer = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, allocate));
+    readBuffer = static_cast<uint8_t*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, allocate));
     if (!readBuffer) fail(kNoMemory, ExitSelfUnreadable);
     if (!readAt(installerFile, record.scriptOffset, readBuffer + kReadBufferLead, toRead, got))
       fail(kSelfUnreadable, ExitSelfUnreadable);
@@ -170,11 +172,11 @@ void wizardWorker() {
   const uint32_t scriptLength = scriptDecodedLength(readBuffer);
   uint32_t arenaSize = 0;
   if (!arenaSizeFor(scriptLength, arenaSize)) fail(kCorruptUnusable, ExitPayloadCorrupt);
-  uint8_t* block = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, arenaSize));
+  uint8_t* block = static_cast<uint8_t*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, arenaSize));
   if (!block) fail(kNoMemory, ExitSelfUnreadable);
   layOutArena(arena, block, scriptLength);
   const LoadResult loaded = loadScript(readBuffer, record, arena);
-  HeapFree(GetProcessHeap(), 0, readBuffer);
+  HeapFree(heap, 0, readBuffer);
 
   // 7. The silent switch (looked at again here: installDir exists only now).
   silentMode = 0;
@@ -220,7 +222,7 @@ void wizardWorker() {
   // 16. Silent: the worker on this thread, then the end. No restart, no run-after action.
   if (silentMode != 0) {
     const InstallOutcome outcome = installWorker(job);
-    if (outcome == InstallDone || outcome == InstallIncomplete) HeapFree(GetProcessHeap(), 0, block);
+    if (outcome == InstallDone || outcome == InstallIncomplete) HeapFree(heap, 0, block);
     endAfterWorker(outcome, nullptr);
   }
 
@@ -236,7 +238,7 @@ void wizardWorker() {
   if (postInstall(post.rebootMode, post.runKind, post.runTarget, script.windowCaption, osInfo,
                   arena.installDir, kInstallDirSize))
     ExitProcess(0);
-  HeapFree(GetProcessHeap(), 0, block);
+  HeapFree(heap, 0, block);
   ExitProcess(0);
 }
 
