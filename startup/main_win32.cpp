@@ -90,18 +90,19 @@ bool scanCommandLine(char* installDir) {
 // What an installation that did not run to its end means for the process. The worker never
 // ends the process itself; it returns why it stopped, and this decides.
 [[noreturn]] void endAfterWorker(InstallOutcome outcome, HWND owner) {
-  const char* text = nullptr;
-  uint32_t code = ExitStoppedByUser;  // InstallStopped, InstallQuit
-  switch (outcome) {
-    case InstallDone: code = ExitInstalled; break;
-    case InstallIncomplete: code = ExitIncomplete; break;
-    case InstallCorrupt: text = kCorruptUnusable; code = ExitPayloadCorrupt; break;
-    case InstallNoMemory: text = kNoMemory; code = ExitSelfUnreadable; break;
-    case InstallBadDestination: text = kDefaultTooLong; code = ExitBadDestination; break;
-    default: break;
-  }
-  if (text) errorBox(owner, text, MB_OK);
-  endProcess(code);
+  // By outcome, from InstallDone to InstallBadDestination: the silent exit code, and the message
+  // for the refusals the worker leaves to its caller.
+  static constexpr uint8_t kCodes[] = {ExitInstalled,      ExitIncomplete,     ExitStoppedByUser,
+                                       ExitStoppedByUser,  ExitPayloadCorrupt, ExitSelfUnreadable,
+                                       ExitBadDestination};
+  static constexpr const char* kTexts[] = {nullptr,          nullptr,   nullptr,        nullptr,
+                                           kCorruptUnusable, kNoMemory, kDefaultTooLong};
+  static_assert(sizeof kCodes == InstallBadDestination + 1 &&
+                    sizeof kTexts / sizeof *kTexts == sizeof kCodes,
+                "one entry per outcome");
+  if (outcome > InstallBadDestination) endProcess(ExitStoppedByUser);
+  if (kTexts[outcome]) errorBox(owner, kTexts[outcome], MB_OK);
+  endProcess(kCodes[outcome]);
 }
 
 // The installation on the wizard's worker thread: install, then turn the wizard to its
@@ -217,7 +218,6 @@ void wizardWorker() {
   job.wizard = silentMode == 0;
   job.payloadSuspect = payloadSuspect;
   job.cursor = &cursor;
-  job.finishText = nullptr;
 
   // 16. Silent: the worker on this thread, then the end. No restart, no run-after action.
   if (silentMode != 0) {
@@ -227,7 +227,9 @@ void wizardWorker() {
   }
 
   // 17. The wizard. Anything but the finished page means the user left before the end.
-  system.attachWizard(WizardHooks{&wizardShowFile, &wizardSetProgress, &wizardPausePoint, &wizardWindow});
+  static constexpr WizardHooks kHooks{&wizardShowFile, &wizardSetProgress, &wizardPausePoint,
+                                      &wizardWindow};
+  system.attachWizard(kHooks);
   WizardStart start{&script, arena.installDir, instanceHandle, handCursor, &wizardWorker};
   runWizard(start);
   if (wizardPage != 6) ExitProcess(0);

@@ -100,9 +100,9 @@ bool takePicture(const uint8_t* file, uint32_t length, Picture& out) {
 }
 
 // A picture block: u32 L, then (when L is not 0) `extra` bytes of its own field and the L-byte
-// BMP. Returns false when the block or its BMP is corrupt.
+// BMP. Returns false when the block or its BMP is corrupt. `picture` is left as it was (the
+// front's parser starts from an empty one) unless a picture is there.
 bool takePictureBlock(ScriptCursor& r, uint32_t extra, uint32_t& field, Picture& picture) {
-  picture = Picture{};
   field = 0;
   const uint32_t blockLength = takeU32(r);
   if (blockLength == 0) return !r.corrupt;
