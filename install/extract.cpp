@@ -26,24 +26,15 @@ Created createFile(Worker& w, const char* name, bool tooLong, FileHandle& file) 
     if (!tooLong) {
       file = w.os.createFile(name);
       if (file) return CreatedFile;
-      for (uint32_t i = 1; name[i]; ++i) {
-        if (!isSeparator(name[i])) continue;
-        copyBytes(partial, name, i);
-        partial[i] = 0;
-        w.os.makeFolder(partial);
-      }
+      // The name fits: installDir and it together are no longer than kMaxFilePath.
+      copyBytes(partial, name, textLength(name) + 1);
+      w.makeFoldersAlong(partial, 1, true);
       file = w.os.createFile(name);
       if (file) return CreatedFile;
     }
-    const int32_t answer =
-        w.ask(kTextCreateFile, w.arena.installDir, name, StyleAbortRetryIgnoreStop);
+    const int32_t answer = w.askAboutFile(kTextCreateFile, name);
     if (answer == AnswerRetry) continue;
-    if (answer == AnswerIgnore) {
-      w.lose();
-      return CreatedIgnored;
-    }
-    w.stop(InstallStopped);
-    return CreatedStop;
+    return answer == AnswerIgnore ? CreatedIgnored : CreatedStop;
   }
 }
 
@@ -73,19 +64,15 @@ bool extractChunks(Worker& w, const FileEntry& entry, const char* name, FileHand
           framed = false;
         } else {
           position += kChunkPrefix + body;
-          StreamRecord stream{};
-          stream.next_in = buffer;
-          stream.avail_in = h;
-          stream.next_out = w.arena.outputRegion;
-          stream.avail_out = kOutputRegionSize;
-          stream.bzalloc = arenaAlloc;
-          decompressInit(&stream, 0, 0);
-          if (decompress(&stream) != DecodeStreamEnd) damaged = true;
+          uint32_t produced = 0;
+          if (decodeStream(buffer, h, w.arena.outputRegion, kOutputRegionSize, produced) !=
+              DecodeStreamEnd)
+            damaged = true;
           // What was decoded is written even from a failed chunk; the integrity question
           // that follows lets the user keep or refuse the file.
           bool ignored = false;
-          if (file && stream.total_out_lo32 &&
-              !w.writeAll(file, w.arena.outputRegion, stream.total_out_lo32, name, ignored))
+          if (file && produced &&
+              !w.writeAll(file, w.arena.outputRegion, produced, name, ignored))
             return false;
           if (ignored) {
             w.os.closeFile(file);
@@ -104,7 +91,7 @@ bool extractChunks(Worker& w, const FileEntry& entry, const char* name, FileHand
 
 bool extractFiles(Worker& w) {
   FileEntry entry;
-  while (nextFileEntry(*w.job.cursor, entry) == ReadItem) {
+  while (nextFileEntry(w.cursor, entry) == ReadItem) {
     if (!w.pause()) return false;
     const char* name = entry.name;
 
@@ -114,7 +101,7 @@ bool extractFiles(Worker& w) {
     path.append(name);
     const bool tooLong = !path.fits() || path.length > kMaxFilePath;
     shortenDisplayPath(w.arena.pathScratch);
-    if (w.job.wizard) w.os.showFileLabel(w.arena.pathScratch);
+    if (w.wizard) w.os.showFileLabel(w.arena.pathScratch);
 
     FileHandle file = nullptr;
     const Created created = createFile(w, name, tooLong, file);

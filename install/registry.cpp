@@ -10,12 +10,13 @@ namespace mw {
 
 namespace {
 
-bool logRecordHead(Worker& w, uint8_t kind, uint32_t root, const char* subkey) {
+// A record's kind, root and subkey; the subkey is `lead` (`leadLength` bytes, no NUL) followed
+// by `subkey`.
+bool logRecordHead(Worker& w, uint8_t kind, uint32_t root, const char* lead, uint32_t leadLength,
+                   const char* subkey) {
   uint8_t head[5] = {kind, 0, 0, 0, 0};
   writeU32(head + 1, root);
-  if (!logBytes(w, head, sizeof head)) return false;
-  w.logLength += sizeof head;
-  return logString(w, subkey);
+  return logBytes(w, head, sizeof head) && logBytes(w, lead, leadLength) && logString(w, subkey);
 }
 
 // The uninstall registration: DisplayName and UninstallString under HKLM, logged as created
@@ -39,12 +40,9 @@ bool registerUninstaller(Worker& w) {
   }
   // Without a key name or a command that fit, the product cannot be registered whole.
   if (!key.fits() || !command.fits()) w.lose();
-  uint8_t head[5] = {kRecordCreated, 0, 0, 0, 0};
-  writeU32(head + 1, kRootLocalMachine);
-  if (!logBytes(w, head, sizeof head) || !logBytes(w, kUninstallKeyPrefix, kUninstallKeyPrefixLength))
-    return false;
-  w.logLength += sizeof head + kUninstallKeyPrefixLength;
-  return logString(w, product) && logByte(w, 0);
+  return logRecordHead(w, kRecordCreated, kRootLocalMachine, kUninstallKeyPrefix,
+                       kUninstallKeyPrefixLength, product) &&
+         logByte(w, 0);
 }
 
 }  // namespace
@@ -53,14 +51,14 @@ bool writeRegistry(Worker& w) {
   // The end of the shortcut paths.
   if (!logByte(w, 0)) return false;
   RegistryEntry entry;
-  while (nextRegistryEntry(*w.job.cursor, entry) == ReadItem) {
+  while (nextRegistryEntry(w.cursor, entry) == ReadItem) {
     if (!w.pause()) return false;
     bool created = false;
     RegKey key = w.os.openOrCreateKey(entry.root, entry.subkey, created);
     // A key that could be neither opened nor made is logged as created: the uninstaller's
     // attempt on it is harmless.
     const uint8_t kind = (key && !created) ? kRecordOpened : kRecordCreated;
-    if (!logRecordHead(w, kind, entry.root, entry.subkey)) {
+    if (!logRecordHead(w, kind, entry.root, "", 0, entry.subkey)) {
       if (key) w.os.closeKey(key);
       return false;
     }

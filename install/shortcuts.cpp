@@ -13,15 +13,19 @@ namespace mw {
 
 namespace {
 
-// The shell folder of a kind; `tail` is what follows it (Quick Launch lies below AppData).
+// The kinds of shortcut and the shell folder each one goes in (Quick Launch lies below AppData).
+constexpr char kShortcutKinds[] = {ShortcutDesktop, ShortcutStartMenu, ShortcutProgramGroup,
+                                   ShortcutQuickLaunch, ShortcutStartup};
+constexpr uint8_t kShortcutFolders[] = {FolderDesktop, FolderStartMenu, FolderPrograms,
+                                        FolderAppData, FolderStartup};
+
+// The shell folder of a kind; `tail` is what follows it. False for a kind the engine does not know.
 bool folderOfKind(uint8_t kind, ShellFolder& folder, const char*& tail) {
-  tail = "";
-  switch (kind) {
-    case ShortcutDesktop: folder = FolderDesktop; return true;
-    case ShortcutStartMenu: folder = FolderStartMenu; return true;
-    case ShortcutProgramGroup: folder = FolderPrograms; return true;
-    case ShortcutQuickLaunch: folder = FolderAppData; tail = kQuickLaunchTail; return true;
-    case ShortcutStartup: folder = FolderStartup; return true;
+  tail = kind == ShortcutQuickLaunch ? kQuickLaunchTail : "";
+  for (uint32_t i = 0; i < sizeof kShortcutKinds; ++i) {
+    if (uint8_t(kShortcutKinds[i]) != kind) continue;
+    folder = ShellFolder(kShortcutFolders[i]);
+    return true;
   }
   return false;
 }
@@ -31,9 +35,10 @@ bool folderOfKind(uint8_t kind, ShellFolder& folder, const char*& tail) {
 bool wantsPif(Worker& w, const char* target) {
   const LinkExtension kind = linkExtensionFor(target);
   if (kind != LinkLookAtPe) return kind == LinkPif;
-  uint8_t head[64] = {};
+  // Only the bytes read are looked at.
+  uint8_t head[64];
   const uint32_t got = w.os.readFileAt(target, 0, head, sizeof head);
-  uint8_t signature[2] = {};
+  uint8_t signature[2];
   uint32_t signatureLength = 0;
   if (got == sizeof head && head[0] == 'M' && head[1] == 'Z')
     signatureLength = w.os.readFileAt(target, readU32(head + 60), signature, 2);
@@ -51,11 +56,9 @@ bool makeProgramGroup(Worker& w, const char* group) {
   }
   path.length = base;
   path.appendChar('\\');
-  for (const char* p = group; *p; ++p) {
-    path.appendChar(*p);
-    if (!path.fits()) break;
-    if (isSeparator(*p)) w.os.makeFolder(w.arena.pathScratch);
-  }
+  path.append(group);
+  // The levels within the group; when the path was cut, only those that fit.
+  w.makeFoldersAlong(w.arena.pathScratch, base + 1, true);
   if (!path.fits()) {
     w.arena.pathScratch[0] = 0;
     return false;
@@ -68,14 +71,14 @@ bool makeProgramGroup(Worker& w, const char* group) {
 
 bool createShortcuts(Worker& w) {
   const char* group = nullptr;
-  readProgramGroup(*w.job.cursor, group);
+  readProgramGroup(w.cursor, group);
   w.arena.pathScratch[0] = 0;
   const bool haveGroup = group && makeProgramGroup(w, group);
   // The end of the file names, then the group as the script has it (empty: just its NUL).
   if (!logByte(w, 0) || !logString(w, group ? group : "")) return false;
 
   ShortcutEntry entry;
-  while (nextShortcut(*w.job.cursor, entry) == ReadItem) {
+  while (nextShortcut(w.cursor, entry) == ReadItem) {
     if (!w.pause()) return false;
     ShellFolder folder;
     const char* tail;

@@ -24,7 +24,7 @@ bool writeZeros(Worker& w, uint32_t count) {
   fillBytes(zeros, 0, sizeof zeros);
   while (count) {
     const uint32_t n = count < sizeof zeros ? count : uint32_t(sizeof zeros);
-    if (!logBytes(w, zeros, n)) return false;
+    if (!writeUninstaller(w, zeros, n)) return false;
     count -= n;
   }
   return true;
@@ -32,7 +32,7 @@ bool writeZeros(Worker& w, uint32_t count) {
 
 }  // namespace
 
-bool logBytes(Worker& w, const void* data, uint32_t length) {
+bool writeUninstaller(Worker& w, const void* data, uint32_t length) {
   if (!w.log) return true;  // lost earlier at the user's choice
   bool ignored = false;
   if (!w.writeAll(w.log, data, length, kUninstallerName, ignored)) return false;
@@ -45,18 +45,16 @@ bool logBytes(Worker& w, const void* data, uint32_t length) {
   return true;
 }
 
-bool logString(Worker& w, const char* text) {
-  const uint32_t length = uint32_t(textLength(text)) + 1;
-  if (!logBytes(w, text, length)) return false;
+bool logBytes(Worker& w, const void* data, uint32_t length) {
   w.logLength += length;
-  return true;
+  return writeUninstaller(w, data, length);
 }
 
-bool logByte(Worker& w, uint8_t value) {
-  if (!logBytes(w, &value, 1)) return false;
-  w.logLength += 1;
-  return true;
+bool logString(Worker& w, const char* text) {
+  return logBytes(w, text, uint32_t(textLength(text)) + 1);
 }
+
+bool logByte(Worker& w, uint8_t value) { return logBytes(w, &value, 1); }
 
 bool startUninstaller(Worker& w) {
   uint8_t* region = w.arena.outputRegion;
@@ -65,42 +63,29 @@ bool startUninstaller(Worker& w) {
   uint32_t h = readU32(region + kBlobLead);
   if (h < 10 || h > kUninstallerBlobHeader) h = kUninstallerBlobHeader;
 
-  StreamRecord stream{};
-  stream.next_in = region;
-  stream.avail_in = h;
-  stream.next_out = region + kImageOut;
-  stream.avail_out = kImageRoom;
-  stream.bzalloc = arenaAlloc;
-  decompressInit(&stream, 0, 0);
-  const int32_t result = decompress(&stream);
+  uint32_t produced = 0;
+  const int32_t result = decodeStream(region, h, region + kImageOut, kImageRoom, produced);
   // The blob is covered by the payload checksum; a damaged one reaches this point only when
   // the user chose to go on with a corrupt installer. The installation then goes on, but it
   // does not count as complete: its uninstaller cannot be trusted.
   w.logUsable = got == kUninstallerBlobSize && result == DecodeStreamEnd &&
-                stream.total_out_lo32 == kUninstallerImageSize;
+                produced == kUninstallerImageSize;
   if (!w.logUsable) w.lose();
 
   for (;;) {
     w.log = w.os.createFile(kUninstallerName);
     if (w.log) break;
-    const int32_t answer =
-        w.ask(kTextCreateFile, w.arena.installDir, kUninstallerName, StyleAbortRetryIgnoreStop);
+    const int32_t answer = w.askAboutFile(kTextCreateFile, kUninstallerName);
     if (answer == AnswerRetry) continue;
-    if (answer == AnswerIgnore) {
-      w.logUsable = false;
-      w.lose();
-      return true;
-    }
-    return w.stop(InstallStopped);
+    w.logUsable = false;
+    return answer == AnswerIgnore;
   }
-  if (!logBytes(w, region + kImageOut, kUninstallerImageSize)) return false;
+  if (!writeUninstaller(w, region + kImageOut, kUninstallerImageSize)) return false;
 
   // installDir as the worker found it: the log's second entry may lack the final backslash.
   const char* product = w.job.front->productName;
-  if (!logString(w, product)) return false;
-  if (!logBytes(w, w.arena.installDir, w.installDirGiven)) return false;
-  w.logLength += w.installDirGiven;
-  return logByte(w, 0);
+  return logString(w, product) && logBytes(w, w.arena.installDir, w.installDirGiven) &&
+         logByte(w, 0);
 }
 
 bool finishUninstaller(Worker& w) {
@@ -111,7 +96,7 @@ bool finishUninstaller(Worker& w) {
   const uint8_t* manifest = w.os.manifest(length);
   if (!manifest) length = 0;
   if (length > kManifestSize) length = kManifestSize;
-  if (length && !logBytes(w, manifest, length)) return false;
+  if (length && !writeUninstaller(w, manifest, length)) return false;
   if (!writeZeros(w, kManifestSize - length + (layout.fileSize - layout.manifestAt - kManifestSize)))
     return false;
   if (!w.log) return true;  // a write was ignored on the way

@@ -1,6 +1,7 @@
 #include "install/worker.h"
 
 #include "core/bytes.h"
+#include "decompress/decompress.h"
 #include "install/paths.h"
 #include "install/texts.h"
 
@@ -55,14 +56,7 @@ uint32_t boundedLength(const char* text, uint32_t size) {
 // tried once; the folder itself again on every Retry.
 bool makeDestination(Worker& w) {
   char* dir = w.arena.installDir;
-  char* partial = w.arena.messageScratch;
-  const uint32_t length = w.installDirGiven;
-  for (uint32_t i = 3; i < length; ++i) {
-    if (dir[i] != '\\') continue;
-    copyBytes(partial, dir, i);
-    partial[i] = 0;
-    w.os.makeFolder(partial);
-  }
+  w.makeFoldersAlong(dir, 3, false);
   for (;;) {
     w.os.makeFolder(dir);
     if (w.os.setCurrentFolder(dir)) return true;
@@ -75,7 +69,16 @@ bool makeDestination(Worker& w) {
 
 int32_t Worker::ask(const char* pattern, const char* first, const char* second, uint32_t style) {
   formatMessage(arena.messageScratch, kMessageScratchSize, pattern, first, second);
-  return os.ask(kCaptionError, arena.messageScratch, style, job.wizard);
+  return os.ask(kCaptionError, arena.messageScratch, style, wizard);
+}
+
+int32_t Worker::askAboutFile(const char* pattern, const char* name) {
+  const int32_t answer = ask(pattern, arena.installDir, name, StyleAbortRetryIgnoreStop);
+  if (answer == AnswerIgnore)
+    lose();
+  else if (answer != AnswerRetry)
+    stop(InstallStopped);
+  return answer;
 }
 
 bool Worker::writeAll(FileHandle file, const void* data, uint32_t length, const char* name,
@@ -87,20 +90,39 @@ bool Worker::writeAll(FileHandle file, const void* data, uint32_t length, const 
     if (written >= length) return true;
     p += written;
     length -= written;
-    const int32_t answer = ask(kTextWriteFile, arena.installDir, name, StyleAbortRetryIgnoreStop);
+    const int32_t answer = askAboutFile(kTextWriteFile, name);
     if (answer == AnswerRetry) continue;
-    if (answer == AnswerIgnore) {
-      ignored = true;
-      lose();
-      return true;
-    }
-    return stop(InstallStopped);
+    ignored = answer == AnswerIgnore;
+    return ignored;
   }
   return true;
 }
 
+int32_t decodeStream(uint8_t* in, uint32_t h, uint8_t* out, uint32_t room, uint32_t& produced) {
+  StreamRecord stream{};
+  stream.next_in = in;
+  stream.avail_in = h;
+  stream.next_out = out;
+  stream.avail_out = room;
+  stream.bzalloc = arenaAlloc;
+  decompressInit(&stream, 0, 0);
+  const int32_t result = decompress(&stream);
+  produced = stream.total_out_lo32;
+  return result;
+}
+
+void Worker::makeFoldersAlong(char* path, uint32_t from, bool slashes) {
+  for (uint32_t i = from; path[i]; ++i) {
+    const char c = path[i];
+    if (c != '\\' && !(slashes && c == '/')) continue;
+    path[i] = 0;
+    os.makeFolder(path);
+    path[i] = c;
+  }
+}
+
 void Worker::unitDone() {
-  if (!job.wizard) return;
+  if (!wizard) return;
   ++unitsDone;
   os.setProgress(progressPosition(unitsDone, unitsTotal));
 }

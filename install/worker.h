@@ -20,7 +20,10 @@ namespace mw {
 struct Worker {
   InstallJob& job;
   EnginePlatform& os;
-  const Arena& arena;
+  // Copies of what every step reads, so each read is one load rather than two.
+  const Arena arena;
+  ScriptCursor& cursor;      // the job's cursor, walked list by list
+  const bool wizard;         // the job runs with the wizard
   InstallOutcome outcome;
 
   uint32_t installDirGiven;  // installDir's length as the worker found it (the log keeps that)
@@ -33,7 +36,8 @@ struct Worker {
   bool logUsable;            // the image and every log byte so far reached the file
 
   explicit Worker(InstallJob& j)
-      : job(j), os(*j.platform), arena(*j.arena), outcome(InstallDone), installDirGiven(0),
+      : job(j), os(*j.platform), arena(*j.arena), cursor(*j.cursor), wizard(j.wizard),
+        outcome(InstallDone), installDirGiven(0),
         unitsTotal(0), unitsDone(0), chunkBuffer(nullptr), log(nullptr), logLength(0),
         logUsable(false) {}
 
@@ -46,27 +50,43 @@ struct Worker {
   }
   // Wizard mode: the quit question may be open; false when the user chose to quit.
   bool pause() {
-    if (!job.wizard || os.pausePoint()) return true;
+    if (!wizard || os.pausePoint()) return true;
     return stop(InstallQuit);
   }
   // One of the worker's error questions: caption "Error", owned by the wizard when it runs.
   int32_t ask(const char* pattern, const char* first, const char* second, uint32_t style);
+  // The Abort/Retry/Ignore question about installDir + `name`, a file that could not be
+  // created or written (`pattern` says which). Ignore lowers the outcome (the caller goes on
+  // without the file), Abort and anything else end the installation. Returns the answer.
+  int32_t askAboutFile(const char* pattern, const char* name);
   // Writes all of `data` to `file`; on a failed write asks "Error writing file" naming
   // installDir + `name`. Retry writes the rest again; Ignore returns with `ignored` set (the
   // caller stops writing that file); Abort ends the installation (false).
   bool writeAll(FileHandle file, const void* data, uint32_t length, const char* name,
                 bool& ignored);
   void unitDone();
+  // Makes the folders along `path`, one level at a time: each prefix that ends before a
+  // backslash (or a slash too, with `slashes`) at index `from` or later, tried once whatever
+  // the result (it may exist already). `path` is cut at each level in turn and restored.
+  void makeFoldersAlong(char* path, uint32_t from, bool slashes);
 };
 
-// The steps, in the order the worker runs them.
-bool startUninstaller(Worker& w);
-bool extractFiles(Worker& w);
-bool createShortcuts(Worker& w);
-bool writeRegistry(Worker& w);
-bool finishUninstaller(Worker& w);
+// Decodes one stream held as [u32 h][6 zero bytes][body] at `in` into `out` (room bytes).
+// Returns the decoder's result; `produced` is what it wrote, even from a stream that failed.
+int32_t decodeStream(uint8_t* in, uint32_t h, uint8_t* out, uint32_t room, uint32_t& produced);
 
-// Appends to the uninstall log; a write that fails is asked about like any file's.
+// The steps, in the order the worker runs them. Each is a function of its own in the engine
+// too: inlined into one routine they shared one large frame, whose far slots cost every access
+// four bytes of displacement instead of one.
+[[gnu::noinline]] bool startUninstaller(Worker& w);
+[[gnu::noinline]] bool extractFiles(Worker& w);
+[[gnu::noinline]] bool createShortcuts(Worker& w);
+[[gnu::noinline]] bool writeRegistry(Worker& w);
+[[gnu::noinline]] bool finishUninstaller(Worker& w);
+
+// Appends to Uninstall.exe; a write that fails is asked about like any file's. The log's
+// bytes are counted in logLength; writeUninstaller's (the image, the gap, the manifest) are not.
+bool writeUninstaller(Worker& w, const void* data, uint32_t length);
 bool logBytes(Worker& w, const void* data, uint32_t length);
 bool logString(Worker& w, const char* text);
 bool logByte(Worker& w, uint8_t value);

@@ -197,21 +197,20 @@ void Win32Platform::closeKey(RegKey key) {
 
 int32_t Win32Platform::ask(const char* caption, const char* text, uint32_t style, bool ownedByWizard) {
   HWND owner = nullptr;
-  if (ownedByWizard && wizardAttached_ && wizard_.window) owner = static_cast<HWND>(wizard_.window());
+  if (ownedByWizard && wizard_.window) owner = static_cast<HWND>(wizard_.window());
   return MessageBoxA(owner, text, caption, style);
 }
 
 void Win32Platform::showFileLabel(const char* text) {
-  if (wizardAttached_ && wizard_.showFile) wizard_.showFile(text);
+  if (wizard_.showFile) wizard_.showFile(text);
 }
 
 void Win32Platform::setProgress(uint32_t percent) {
-  if (wizardAttached_ && wizard_.setProgress) wizard_.setProgress(percent);
+  if (wizard_.setProgress) wizard_.setProgress(percent);
 }
 
 bool Win32Platform::pausePoint() {
-  if (wizardAttached_ && wizard_.pausePoint) return wizard_.pausePoint();
-  return true;
+  return !wizard_.pausePoint || wizard_.pausePoint();
 }
 
 const uint8_t* Win32Platform::manifest(uint32_t& length) {

@@ -33,7 +33,8 @@ class Win32Platform {
  public:
   explicit Win32Platform(HANDLE installerFile) : installer_(installerFile) {}
 
-  void attachWizard(const WizardHooks& hooks) { wizard_ = hooks; wizardAttached_ = true; }
+  // Every hook must be set: the worker calls them only in wizard mode, and then all of them.
+  void attachWizard(const WizardHooks& hooks) { wizard_ = hooks; }
 
   void* allocateZeroed(uint32_t size);
   void release(void* block);
@@ -62,8 +63,7 @@ class Win32Platform {
  private:
   HANDLE installer_;
   HANDLE mapping_ = nullptr;  // the one file mapping open at a time (the header patch)
-  WizardHooks wizard_{};
-  bool wizardAttached_ = false;
+  WizardHooks wizard_{};      // all null until a wizard is attached (silent mode)
 };
 
 }  // namespace mw
