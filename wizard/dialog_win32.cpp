@@ -51,7 +51,8 @@ struct WizardState {
 
 constinit WizardState g{};
 
-HWND control(int id) { return id >= 0 && id <= kMaxControlId ? g.controls[id] : nullptr; }
+// Every id handed in is one of the template's (kWizardControlIds).
+HWND control(int id) { return g.controls[id]; }
 
 const SetupScript& script() { return *g.start.script; }
 
@@ -99,10 +100,14 @@ LRESULT CALLBACK licenceFilter(HWND box, UINT message, WPARAM wParam, LPARAM lPa
 Rect clientRect(HWND child) {
   RECT r;
   GetWindowRect(child, &r);
-  POINT a{r.left, r.top}, b{r.right, r.bottom};
-  ScreenToClient(g.dialog, &a);
-  ScreenToClient(g.dialog, &b);
-  return Rect{int(a.x), int(a.y), int(b.x), int(b.y)};
+  MapWindowPoints(HWND_DESKTOP, g.dialog, reinterpret_cast<POINT*>(&r), 2);
+  return Rect{int(r.left), int(r.top), int(r.right), int(r.bottom)};
+}
+
+// A font of the given height and weight in the default character set.
+HFONT makeFont(int height, int weight, bool underline, const char* face) {
+  return CreateFontA(height, 0, 0, 0, weight, FALSE, underline, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0,
+                     face);
 }
 
 // Fonts and the hyperlink; returns lineX, the left end of the footer line in the header layout.
@@ -110,15 +115,12 @@ int setUpFontsAndLink() {
   g.dialogFont = reinterpret_cast<HFONT>(SendMessageA(g.dialog, WM_GETFONT, 0, 0));
   LOGFONTA dialogLook{};
   GetObjectA(g.dialogFont, sizeof dialogLook, &dialogLook);
-  g.linkFont = CreateFontA(dialogLook.lfHeight, 0, 0, 0, dialogLook.lfWeight, FALSE, TRUE, FALSE,
-                           DEFAULT_CHARSET, 0, 0, 0, 0, dialogLook.lfFaceName);
+  g.linkFont = makeFont(dialogLook.lfHeight, dialogLook.lfWeight, true, dialogLook.lfFaceName);
   const TitleFontHeights h = titleFontHeights(dialogLook.lfHeight);
-  HFONT title = CreateFontA(h.title, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0,
-                            0, 0, "Arial");
+  HFONT title = makeFont(h.title, FW_BOLD, false, "Arial");
   SendMessageA(control(kBigTitle), WM_SETFONT, WPARAM(title), FALSE);
   if (HWND header = control(kHeaderTitle)) {
-    HFONT headerTitle = CreateFontA(h.headerTitle, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE,
-                                    DEFAULT_CHARSET, 0, 0, 0, 0, "Arial");
+    HFONT headerTitle = makeFont(h.headerTitle, FW_BOLD, false, "Arial");
     SendMessageA(header, WM_SETFONT, WPARAM(headerTitle), FALSE);
   }
 
@@ -340,17 +342,11 @@ bool WizardView::browseFolder(char* out, uint32_t room) {
   request.lpfn = &browsePlacement;
   LPITEMIDLIST item = SHBrowseForFolderA(&request);
   if (!item) return false;
-  char path[MAX_PATH];
-  const bool ok = SHGetPathFromIDListA(item, path);
+  // The path is at most MAX_PATH bytes, which the controller's room (kDestinationRoom) holds.
+  static_assert(kDestinationRoom >= MAX_PATH);
+  const bool ok = room >= MAX_PATH && SHGetPathFromIDListA(item, out);
   CoTaskMemFree(item);
-  if (!ok) return false;
-  uint32_t n = 0;
-  while (path[n] && n + 1 < room) {
-    out[n] = path[n];
-    ++n;
-  }
-  out[n] = 0;
-  return true;
+  return ok;
 }
 
 bool WizardView::startWorker() {

@@ -45,8 +45,8 @@ struct WizardView {
   static uint32_t destinationText(char* out, uint32_t room);
   // The system's drive type (GetDriveTypeA numbering) of a root such as "C:\".
   static uint32_t driveType(const char* root);
-  // The folder browser: true with the chosen folder's path in `out` (room bytes), false when
-  // cancelled or the choice has no file-system path.
+  // The folder browser: true with the chosen folder's path in `out` (room bytes, at least 260),
+  // false when cancelled or the choice has no file-system path.
   static bool browseFolder(char* out, uint32_t room);
   // Starts the installation worker on its own thread; false when it cannot be started.
   static bool startWorker();
