@@ -8,12 +8,12 @@ namespace mw {
 bool formatMessage(char* out, uint32_t size, const char* pattern, const char* first,
                    const char* second) {
   TextBuilder text(out, size);
-  const char* values[2] = {first, second};
-  int next = 0;
+  // The first "%s" takes `first`, every later one `second` (the texts have at most two).
+  const char* next = first;
   for (const char* p = pattern; *p; ++p) {
     if (p[0] == '%' && p[1] == 's') {
-      text.append(next < 2 && values[next] ? values[next] : "");
-      ++next;
+      text.append(next);
+      next = second;
       ++p;
     } else {
       text.appendChar(*p);
@@ -38,10 +38,12 @@ void shortenDisplayPath(char* path) {
   while (tail < length && path[tail] != '\\') ++tail;
   if (tail >= length) return;
   // head + 5 <= tail, so the tail moves towards the start and a forward copy is safe.
-  uint32_t out = head + 1;
-  const char ellipsis[] = " ...";
-  for (int i = 0; i < 4; ++i) path[out++] = ellipsis[i];
-  for (uint32_t i = tail; i <= length; ++i) path[out++] = path[i];
+  char* out = path + head + 1;
+  *out++ = ' ';
+  *out++ = '.';
+  *out++ = '.';
+  *out++ = '.';
+  for (uint32_t i = tail; i <= length; ++i) *out++ = path[i];
 }
 
 int32_t expandSetupPath(const char* text, const char* installDir, char* out, uint32_t size) {

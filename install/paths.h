@@ -9,9 +9,9 @@
 
 namespace mw {
 
-// Formats a message: each "%s" of `pattern` takes the next of `first`, `second`. When the
-// result does not fit, it is cut and ends in "..." so the user still reads a sensible text.
-// Returns false when it was cut.
+// Formats a message: each "%s" of `pattern` takes the next of `first`, `second` (neither may
+// be null). When the result does not fit, it is cut and ends in "..." so the user still reads a
+// sensible text. Returns false when it was cut.
 bool formatMessage(char* out, uint32_t size, const char* pattern, const char* first,
                    const char* second = "");
 

@@ -16,7 +16,8 @@ constexpr uint32_t kChunkBufferSize = 1114112;
 // run past its end, or that names a file, program group or shortcut target outside the folder
 // it belongs in, is refused whole: nothing is ever written outside installDir, and a corrupt
 // installer leaves no half installation behind. On the way it counts the progress units.
-bool checkLists(const ScriptCursor& start, uint32_t& units) {
+// Not inlined: its entries would widen installWorker's frame, and the worker's own state with it.
+[[gnu::noinline]] bool checkLists(const ScriptCursor& start, uint32_t& units) {
   ScriptCursor cursor = start;
   units = 0;
   FileEntry file;
