@@ -148,8 +148,13 @@ void initialise(HWND dialog) {
   g.bannerBand = RECT{0, 0, kSideAreaRightDu, kBannerBottomDu};
   MapDialogRect(dialog, &g.sideArea);
   MapDialogRect(dialog, &g.bannerBand);
-  g.side = pictureRecord(script().sideBitmap, g.sideArea.right, g.sideArea.bottom);
-  g.banner = pictureRecord(script().bannerBitmap, g.bannerBand.right, g.bannerBand.bottom);
+  // Through locals: a record returned straight into a global goes through a temporary that
+  // this compiler aligns to 16 bytes, which realigns the stack of the whole dialog procedure.
+  const PictureRecord side = pictureRecord(script().sideBitmap, g.sideArea.right, g.sideArea.bottom);
+  const PictureRecord banner =
+      pictureRecord(script().bannerBitmap, g.bannerBand.right, g.bannerBand.bottom);
+  g.side = side;
+  g.banner = banner;
   g.faceBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
   g.whiteBrush = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
 
