@@ -8,12 +8,12 @@
 namespace mw {
 
 // Payload and log numbers are little-endian and unaligned.
-inline uint16_t readU16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-inline uint32_t readU32(const uint8_t* p) {
+[[gnu::always_inline]] inline uint16_t readU16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+[[gnu::always_inline]] inline uint32_t readU32(const uint8_t* p) {
   return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
-inline void writeU16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
-inline void writeU32(uint8_t* p, uint32_t v) {
+[[gnu::always_inline]] inline void writeU16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
+[[gnu::always_inline]] inline void writeU32(uint8_t* p, uint32_t v) {
   p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); p[2] = uint8_t(v >> 16); p[3] = uint8_t(v >> 24);
 }
 

@@ -14,10 +14,10 @@ struct TextBuilder {
   uint32_t length;  // characters so far
   bool overflow;
 
-  TextBuilder(char* buf, uint32_t sz) : buffer(buf), size(sz), length(0), overflow(false) {
+  [[gnu::noinline]] TextBuilder(char* buf, uint32_t sz) : buffer(buf), size(sz), length(0), overflow(false) {
     if (size) buffer[0] = 0;
   }
-  void appendChar(char c) {
+  [[gnu::noinline]] void appendChar(char c) {
     if (length + 1 >= size) {
       overflow = true;
       return;
