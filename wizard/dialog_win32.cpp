@@ -38,7 +38,7 @@ struct WizardState {
   HBRUSH whiteBrush;
   HFONT dialogFont;
   HFONT linkFont;
-  Rect hot;         // where the hyperlink reacts; empty without one
+  RECT hot;         // where the hyperlink reacts; empty without one
   bool hovering;
   WNDPROC licenceProc;  // the licence box's own procedure, behind the filter
   bool comReady;
@@ -138,7 +138,7 @@ int setUpFontsAndLink() {
   ReleaseDC(link, dc);
   const HyperlinkLayout layout = hyperlinkLayout(clientRect(link), int(extent.cx));
   SetWindowPos(link, nullptr, 0, 0, layout.width, layout.height, SWP_NOMOVE);
-  g.hot = layout.hot;
+  g.hot = RECT{layout.hot.left, layout.hot.top, layout.hot.right, layout.hot.bottom};
   return layout.lineX;
 }
 
@@ -164,10 +164,10 @@ void initialise(HWND dialog) {
   if (script().noTitleTexts) g.controls[kHeaderTitle] = g.controls[kHeaderSubtitle] = nullptr;
   g.controls[kHyperlink] = nullptr;
 
-  HWND box = control(kLicenceBox);
-  SetWindowTextA(box, script().licenceText ? script().licenceText : "");
+  // The licence text itself is set by the controller's initialisation, behind the filter
+  // (which lets WM_SETTEXT through).
   g.licenceProc = reinterpret_cast<WNDPROC>(
-      SetWindowLongA(box, GWL_WNDPROC, reinterpret_cast<LONG>(&licenceFilter)));
+      SetWindowLongA(control(kLicenceBox), GWL_WNDPROC, reinterpret_cast<LONG>(&licenceFilter)));
 
   // The subtitle has room for two lines: it wraps before a banner on the right instead of
   // running under it. (The title has room for one line only and keeps its width.)
@@ -231,6 +231,13 @@ INT_PTR staticColour(HDC dc, HWND child) {
 
 bool linkLive() { return script().linkTarget && script().linkTarget[0] && control(kHyperlink); }
 
+// The hyperlink back in the dialog's font, the pointer no longer captured.
+[[gnu::noinline]] void plainLink() {
+  SendMessageA(control(kHyperlink), WM_SETFONT, WPARAM(g.dialogFont), TRUE);
+  InvalidateRect(g.dialog, &g.hot, TRUE);  // a transparent control leaves its underline behind
+  ReleaseCapture();
+}
+
 void hover(int x, int y) {
   if (!linkLive()) return;
   switch (hoverOnMove(g.hovering, insideRect(g.hot, x, y))) {
@@ -239,13 +246,9 @@ void hover(int x, int y) {
       SetCapture(g.dialog);
       if (g.start.handCursor) SetCursor(static_cast<HCURSOR>(g.start.handCursor));
       break;
-    case HoverChange::leave: {
-      SendMessageA(control(kHyperlink), WM_SETFONT, WPARAM(g.dialogFont), TRUE);
-      RECT r{g.hot.left, g.hot.top, g.hot.right, g.hot.bottom};
-      InvalidateRect(g.dialog, &r, TRUE);  // a transparent control leaves its underline behind
-      ReleaseCapture();
+    case HoverChange::leave:
+      plainLink();
       break;
-    }
     case HoverChange::none: break;
   }
 }
@@ -253,10 +256,7 @@ void hover(int x, int y) {
 void click() {
   if (!linkLive() || !g.hovering) return;
   ShellExecuteA(nullptr, "open", script().linkTarget, nullptr, nullptr, SW_SHOW);
-  SendMessageA(control(kHyperlink), WM_SETFONT, WPARAM(g.dialogFont), TRUE);
-  RECT r{g.hot.left, g.hot.top, g.hot.right, g.hot.bottom};
-  InvalidateRect(g.dialog, &r, TRUE);
-  ReleaseCapture();
+  plainLink();
   // The hover flag stays set: the link is underlined again only after the pointer has left.
 }
 

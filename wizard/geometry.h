@@ -14,7 +14,9 @@ struct Rect {
   int left, top, right, bottom;
 };
 
-inline bool insideRect(const Rect& r, int x, int y) {
+// Any rectangle with left, top, right and bottom: ours, or the system's RECT.
+template <class Box>
+inline bool insideRect(const Box& r, int x, int y) {
   return x >= r.left && x < r.right && y >= r.top && y < r.bottom;
 }
 
