@@ -130,12 +130,9 @@ void WizardController::enter(uint8_t page, const char* finishText) {
       break;
     case 5: {
       WizardView::setProgressRange(100, 1);
-      // The edit's whole text: validation refused anything longer than installDir takes.
-      char edit[kDestinationRoom];
-      uint32_t n = WizardView::destinationText(edit, sizeof edit);
-      if (n > kInstallDirMaxChars) n = kInstallDirMaxChars;
-      for (uint32_t i = 0; i < n; ++i) installDir_[i] = edit[i];
-      installDir_[n] = 0;
+      // The edit's text, read straight into installDir and cut at kInstallDirMaxChars (the
+      // validation already refused anything longer).
+      WizardView::destinationText(installDir_, kInstallDirMaxChars + 1);
       WizardView::enable(kNextButton, false);
       WizardView::enable(kBackButton, false);
       if (!WizardView::startWorker()) {
