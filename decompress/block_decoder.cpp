@@ -1,108 +1,119 @@
 // The block decoder: a resumable state machine over the compressed bits. Each state performs
-// one read; when the input runs dry inside a read the function returns 0 with the state
-// number and every local saved, and the next call repeats that read from its start (the bits
-// already pulled stay in bsBuff). While plenty of input is present, the symbols of a block are
-// decoded by a separate loop (symbol_loop.cpp) that leaves the machine in the same state the
-// bit-by-bit path would have reached.
-#include "decompress/block_decoder_internal.h"
+// one read of a fixed number of bits; when the input runs dry inside a read the function
+// returns 0 with the state number and every counter saved, and the next call repeats that read
+// from its start (the bits already pulled stay in the bit buffer). The block's Huffman symbols
+// are read by one loop (decodeSymbols) that keeps its counters in locals; it looks a code up in
+// the bits it has and waits for input only when those bits do not hold a whole code.
+#include "core/bytes.h"
+#include "decompress/decoder_state.h"
 
 namespace mw {
 namespace {
 
+// Bits read by each state from StreamHeader1 to CombinedCheck2.
+constexpr uint8_t kStateBits[] = {16, 16, 8, 24, 16, 16, 16, 1, 24, 16, 16, 3, 15, 1, 5, 1, 1,
+                                  8, 8, 8, 8, 8, 16, 16};
+static_assert(sizeof kStateBits == Symbols - StreamHeader1, "one entry per reading state");
 constexpr uint8_t kEndMagic[5] = {0x72, 0x45, 0x38, 0x50, 0x90};
 
-// Pulls input bytes until n bits are unread, then takes them. False when the input ran out
-// first; the bytes pulled so far stay in bsBuff and the read is repeated on the next call.
-inline bool readBits(DecoderState* s, int32_t n, uint32_t* value) {
-  StreamRecord* strm = s->strm;
-  while (s->bsLive < n) {
-    if (strm->avail_in == 0) return false;
-    s->bsBuff = (s->bsBuff << 8) | *strm->next_in;
-    s->bsLive += 8;
-    ++strm->next_in;
-    --strm->avail_in;
-    if (++strm->total_in_lo32 == 0) ++strm->total_in_hi32;
+// Internal results: the input ran out inside a read (the caller's 0), and the end-of-block
+// symbol has been read.
+constexpr int32_t kWaitInput = 1;
+constexpr int32_t kEndOfBlock = 2;
+
+// The input as the machine sees it during one call. The unread bits sit at the top of `buf`.
+struct Reader {
+  const uint8_t* in;
+  uint32_t avail;
+  uint32_t taken;  // bytes pulled during this call
+  uint32_t buf;
+  uint32_t live;
+};
+
+// Takes n bits (1 to 24), pulling input bytes only as far as they are needed.
+bool readBits(Reader& r, uint32_t n, uint32_t* bits) {
+  while (r.live < n) {
+    if (r.avail == 0) return false;
+    r.buf |= uint32_t(*r.in++) << (24 - r.live);
+    --r.avail;
+    ++r.taken;
+    r.live += 8;
   }
-  *value = (s->bsBuff >> (s->bsLive - n)) & ((1u << n) - 1u);
-  s->bsLive -= n;
+  *bits = r.buf >> (32 - n);
+  r.buf <<= n;
+  r.live -= n;
   return true;
 }
 
-// The list starts as the block's byte values in ascending order: list position p holds
-// seqToUnseq[p] itself rather than p, which saves a look-up per symbol. Positions from nInUse
-// on are never reached by a valid index and are filled only to keep the array defined.
-void initMoveToFront(DecoderState* s) {
-  int32_t k = 4095;
-  for (int32_t block = 15; block >= 0; --block) {
-    for (int32_t entry = 15; entry >= 0; --entry) {
-      const int32_t position = block * 16 + entry;
-      s->mtfa[k--] = position < s->nInUse ? s->seqToUnseq[position] : uint8_t(position);
-    }
-    s->mtfbase[block] = k + 1;
-  }
-}
-
-// Fills the one-look-up table of coding table t: for every kFastBits-bit prefix, the symbol
-// the bit-by-bit procedure would decode and the code's length, when that length is at most
-// kFastBits and the code is valid; 0 otherwise, which sends the decoder down the bit-by-bit
-// path so that long and invalid codes are handled in exactly one place.
-void buildFastTable(DecoderState* s, int32_t t, int32_t alphaSize) {
-  const int32_t* limit = s->limit[t];
-  const int32_t* base = s->base[t];
-  const int32_t* perm = s->perm[t];
-  uint16_t* table = s->fastTable[t];
-  const int32_t minLen = s->minLens[t];
-  int32_t p = 0;
-  if (minLen > kFastBits) {
-    for (; p < kFastEntries; ++p) table[p] = 0;
+// Shifts entries 0..n-1 of the move-to-front list up by one (entry n is overwritten) and puts
+// `value` first. Indices below 16, by far the most common, take the first 16 entries as four
+// words without a branch on n: each word is shifted by one entry (taking the top entry of the
+// word below) and keeps the entries past n, found by comparing each entry's position with
+// n + 1 in every byte at once (both are below 128, so 0x80 + position - (n + 1) keeps its top
+// bit exactly where position > n).
+void moveToFront(uint8_t* list, uint32_t n, uint32_t value) {
+  if (n >= 16) {
+    __builtin_memmove(list + 1, list, n);
+    list[0] = uint8_t(value);
     return;
   }
-  // Prefixes are visited in ascending order, so the codes of each length come in runs: fill
-  // a whole run with one entry instead of deciding every prefix separately.
-  while (p < kFastEntries) {
-    int32_t zn = minLen;
-    int32_t zvec = p >> (kFastBits - zn);
-    while (zvec > limit[zn]) {
-      if (++zn > kFastBits) break;
-      zvec = p >> (kFastBits - zn);
-    }
-    if (zn > kFastBits) {
-      table[p++] = 0;
-      continue;
-    }
-    const int32_t span = 1 << (kFastBits - zn);
-    const int32_t index = zvec - base[zn];
-    uint16_t entry = 0;
-    if (index >= 0 && index < alphaSize) entry = uint16_t(perm[index] | (zn << 9));
-    for (int32_t k = 0; k < span; ++k) table[p + k] = entry;
-    p += span;
+  const uint32_t bound = (n + 1) * 0x01010101u;
+  uint32_t position = 0x83828180u;
+  for (int32_t i = 0; i < 16; i += 4, position += 0x04040404u) {
+    uint32_t word;
+    copyBytes(&word, list + i, 4);
+    const uint32_t keep = (((position - bound) & 0x80808080u) >> 7) * 0xFFu;
+    const uint32_t moved = (word << 8) | value;
+    value = word >> 24;
+    word = (moved & ~keep) | (word & keep);
+    copyBytes(list + i, &word, 4);
   }
 }
 
-}  // namespace
+// Result of decodeCode for a code that is invalid.
+constexpr uint32_t kBadCode = 0xFFFFu;
 
-uint8_t moveToFrontFar(uint8_t* mtfa, int32_t* mtfbase, uint32_t nn) {
-  return moveAcrossBlocks(mtfa, mtfbase, nn);
+// Decodes the code at the top of `buf`, of which `live` bits have arrived, with coding table c
+// as the format's bit-by-bit procedure does: lengths from the table's shortest on until the
+// code value is within that length's limit. Returns the symbol with the code's length above
+// it (symbol | length << 9), 0 when the code needs more bits than have arrived, or kBadCode.
+uint32_t decodeCode(const CodingTable* c, uint32_t alphaSize, uint32_t buf, uint32_t live) {
+  uint32_t length = uint32_t(c->minLen);
+  uint32_t zvec;
+  for (;; ++length) {
+    if (length > live) return 0;
+    // A code is given up once a 21st bit has been read.
+    if (length > uint32_t(kMaxCodeLength)) return kBadCode;
+    zvec = buf >> (32 - length);
+    if (int32_t(zvec) <= c->limit[length]) break;
+  }
+  // Offsets past the table's own symbols would read perm entries this block never wrote;
+  // only a corrupt code can produce them.
+  const uint32_t index = zvec - uint32_t(c->base[length]);
+  if (index >= alphaSize) return kBadCode;
+  return uint32_t(c->perm[index]) | length << 9;
 }
 
-void makeMaps(DecoderState* s) {
-  s->nInUse = 0;
-  for (int32_t v = 0; v < 256; ++v)
-    if (s->inUse[v]) s->seqToUnseq[s->nInUse++] = uint8_t(v);
-}
+// The decoding tables of a coding table whose code lengths are known.
+void buildTables(CodingTable* c, int32_t alphaSize) {
+  const uint8_t* const length = c->len;
+  int32_t* const limit = c->limit;
+  int32_t* const base = c->base;
+  int32_t minLen = 32, maxLen = 0;
+  for (int32_t k = 0; k < alphaSize; ++k) {
+    if (length[k] > maxLen) maxLen = length[k];
+    if (length[k] < minLen) minLen = length[k];
+  }
+  c->minLen = minLen;
 
-void createDecodeTables(int32_t* limit, int32_t* base, int32_t* perm, const uint8_t* length,
-                        int32_t minLen, int32_t maxLen, int32_t alphaSize) {
   int32_t pp = 0;
   for (int32_t l = minLen; l <= maxLen; ++l)
     for (int32_t sym = 0; sym < alphaSize; ++sym)
-      if (length[sym] == l) perm[pp++] = sym;
+      if (length[sym] == l) c->perm[pp++] = sym;
 
-  for (int32_t l = 0; l < 23; ++l) base[l] = 0;
+  for (int32_t l = 0; l < 23; ++l) base[l] = limit[l] = 0;
   for (int32_t sym = 0; sym < alphaSize; ++sym) ++base[length[sym] + 1];
   for (int32_t l = 1; l < 23; ++l) base[l] += base[l - 1];
-
-  for (int32_t l = 0; l < 23; ++l) limit[l] = 0;
   int32_t vec = 0;
   for (int32_t l = minLen; l <= maxLen; ++l) {
     vec += base[l + 1] - base[l];
@@ -110,317 +121,243 @@ void createDecodeTables(int32_t* limit, int32_t* base, int32_t* perm, const uint
     vec <<= 1;
   }
   for (int32_t l = minLen + 1; l <= maxLen; ++l) base[l] = ((limit[l - 1] + 1) << 1) - base[l];
-}
 
-bool prepareSymbol(DecoderState* s) {
-  SavedLocals& v = s->save;
-  if (v.groupPos == 0) {
-    ++v.groupNo;
-    if (v.groupNo >= v.nSelectors) return false;
-    v.groupPos = kGroupSize;
-    v.gSel = s->selector[v.groupNo];
-    v.gMinlen = s->minLens[v.gSel];
-    v.gLimit = s->limit[v.gSel];
-    v.gBase = s->base[v.gSel];
-    v.gPerm = s->perm[v.gSel];
+  // The one-look-up table holds what decodeCode finds in kFastBits bits: a code that needs
+  // more, or is invalid, leaves 0. Prefixes are visited in ascending order, so the prefixes
+  // of a code come in a run that starts where the code is found: fill it with one entry.
+  for (uint32_t p = 0; p < uint32_t(kFastEntries);) {
+    uint32_t entry = decodeCode(c, uint32_t(alphaSize), p << (32 - kFastBits), kFastBits);
+    uint32_t span = 1;
+    if (entry == kBadCode) entry = 0;
+    if (entry != 0) span = 1u << (kFastBits - (entry >> 9));
+    for (; span != 0; --span) c->fast[p++] = uint16_t(entry);
   }
-  --v.groupPos;
-  v.zn = v.gMinlen;
-  return true;
 }
 
-bool storeRun(DecoderState* s) {
+// Decodes symbols from the one the machine stands at until the end-of-block symbol
+// (kEndOfBlock), bad data (DecodeDataError) or an input end inside a code (kWaitInput, with
+// every input byte pulled and the machine still before that code). Every check comes in the
+// same order, after the same bits, as in the format's bit-by-bit procedure.
+int32_t decodeSymbols(DecoderState* s, Reader& r) {
   SavedLocals& v = s->save;
-  const uint8_t uc = s->mtfa[s->mtfbase[0]];
-  s->unzftab[uc] += v.es;
-  if (v.es > v.nblockMAX - v.nblock) return false;
-  uint32_t* tt = s->tt + v.nblock;
-  for (int32_t k = 0; k < v.es; ++k) tt[k] = uc;
-  v.nblock += v.es;
-  return true;
-}
+  const uint8_t* in = r.in;
+  uint32_t avail = r.avail;
+  uint32_t buf = r.buf;
+  uint32_t live = r.live;
+  const uint8_t* const inStart = in;
 
-int32_t finishBlock(DecoderState* s) {
-  SavedLocals& v = s->save;
-  if (s->origPtr < 0 || s->origPtr >= v.nblock) return DecodeDataError;
-
-  s->cftab[0] = 0;
-  for (int32_t k = 1; k <= 256; ++k) s->cftab[k] = s->cftab[k - 1] + s->unzftab[k - 1];
-  // The counts are kept in step with the symbols stored, so they add up to the block's symbol
-  // count; that makes every link below lie inside the block, which is what keeps the walk of
-  // the output stage inside it without a test per byte. Check it rather than assume it.
-  if (s->cftab[256] != v.nblock) return DecodeDataError;
-
-  s->stateOutLen = 0;
-  s->stateOutCh = 0;
-  s->blockCheck = 0xFFFFFFFFu;
-  s->stateNumber = WritingBlock;
-
-  uint32_t* tt = s->tt;
-  int32_t* cftab = s->cftab;
-  const uint32_t nblock = uint32_t(v.nblock);
-  for (uint32_t k = 0; k < nblock; ++k) {
-    const uint32_t u = tt[k] & 0xFFu;
-    tt[cftab[u]++] |= k << 8;
-  }
-
-  const uint32_t cycle = collectCycle(s, nblock, uint32_t(s->origPtr));
-  if (cycle == 0) return DecodeDataError;
-  s->cycleLength = cycle;
-  s->rNToGo = 0;
-  s->rTPos = 0;
-  uint32_t first = tt[0] & 0xFFu;
-  s->tPos = cycle == 1 ? 0 : 1;
-  s->nblockUsed = 1;
-  if (s->blockRandomised) first ^= randomMask(s->rNToGo, s->rTPos);
-  s->k0 = int32_t(first);
-  return DecodeOk;
-}
-
-int32_t decodeBlock(DecoderState* s) {
-  SavedLocals& v = s->save;
-  if (s->stateNumber == StreamHeader1) v = SavedLocals{};
-  uint32_t bits;
-  int32_t result = DecodeOk;
-
-#define MW_READ(n)                                      \
-  if (!readBits(s, (n), &bits)) return DecodeOk;
+  uint32_t* const tt = s->tt;
+  int32_t* const cftab = s->cftab;  // counts of each byte value, one place up
+  uint8_t* const list = s->mtfList;
+  int32_t nblock = v.nblock;
+  int32_t es = v.es;
+  int32_t N = v.N;
+  int32_t groupNo = v.groupNo;
+  int32_t groupPos = v.groupPos;
+  const CodingTable* table = s->tables + v.gSel;
+  const int32_t EOB = v.alphaSize - 1;
+  int32_t result;
 
   for (;;) {
-    switch (s->stateNumber) {
-      case StreamHeader1:
+    // At least 21 bits (enough to decode or give up any code) while the input lasts: four
+    // bytes in one load when there are four, and only as many taken as fit whole. The bits of
+    // a byte only partly taken are ORed in again, unchanged, with that byte.
+    if (avail >= 4) {
+      uint32_t word;
+      copyBytes(&word, in, 4);
+      buf |= __builtin_bswap32(word) >> live;
+      const uint32_t n = (31 - live) >> 3;
+      in += n;
+      avail -= n;
+      live += 8 * n;
+    } else {
+      while (live <= uint32_t(kMaxCodeLength) && avail != 0) {
+        buf |= uint32_t(*in++) << (24 - live);
+        --avail;
+        live += 8;
+      }
+    }
+    const uint32_t entry = table->fast[buf >> (32 - kFastBits)];
+    uint32_t length = entry >> 9;
+    int32_t sym = int32_t(entry & 0x1FFu);
+    if (length == 0 || length > live) {
+      // A long or invalid code, or one whose bits have not all arrived.
+      const uint32_t coded = decodeCode(table, uint32_t(v.alphaSize), buf, live);
+      if (coded == 0) {
+        result = kWaitInput;
+        goto done;
+      }
+      if (coded == kBadCode) goto dataError;
+      length = coded >> 9;
+      sym = int32_t(coded & 0x1FFu);
+    }
+    buf <<= length;
+    live -= length;
+
+    if (sym <= 1) {
+      // Run digits 0 and 1 add N or 2N copies and double N. A run longer than a block is
+      // bad data that the store after the run rejects; the sum stops growing there so that
+      // no sequence of digits can overflow it.
+      if (N == 0) {
+        es = 0;
+        N = 1;
+      }
+      es += N << sym;
+      if (es > kBlockCapacity) es = kBlockCapacity + 1;
+      if (N < (1 << 20)) N <<= 1;
+    } else {
+      if (N != 0) {
+        // The run has ended: es copies of the list's front byte.
+        if (es > kBlockCapacity - nblock) goto dataError;
+        const uint8_t uc = list[0];
+        cftab[uc + 1] += es;
+        for (int32_t k = 0; k < es; ++k) tt[nblock + k] = uc;
+        nblock += es;
+        N = 0;
+      }
+      if (sym == EOB) {
+        result = kEndOfBlock;
+        goto done;
+      }
+      if (nblock >= kBlockCapacity) goto dataError;
+      const uint8_t uc = list[sym - 1];
+      moveToFront(list, uint32_t(sym - 1), uc);
+      ++cftab[uc + 1];
+      tt[nblock++] = uc;
+    }
+    // The next symbol's coding table: every 50 symbols the next selector.
+    if (--groupPos < 0) {
+      if (++groupNo >= v.nSelectors) goto dataError;
+      groupPos = kGroupSize - 1;
+      table = s->tables + s->selector[groupNo];
+    }
+  }
+dataError:
+  result = DecodeDataError;
+done:
+  r.taken += uint32_t(in - inStart);
+  r.in = in;
+  r.avail = avail;
+  r.buf = buf & ~(0xFFFFFFFFu >> live);  // only the unread bits stay
+  r.live = live;
+  v.nblock = nblock;
+  v.es = es;
+  v.N = N;
+  v.groupNo = groupNo;
+  v.groupPos = groupPos;
+  v.gSel = int32_t(table - s->tables);
+  return result;
+}
+
+int32_t runMachine(DecoderState* s, Reader& r) {
+  SavedLocals& v = s->save;
+  for (;;) {
+    const int32_t state = s->stateNumber;
+    if (state == Symbols) {
+      const int32_t result = decodeSymbols(s, r);
+      return result == kEndOfBlock ? finishBlock(s) : result;
+    }
+    if (state == CodeLengthBit && (v.curr < 1 || v.curr > kMaxCodeLength)) return DecodeDataError;
+    // Not a block decoder state: only a damaged record gets here.
+    if (uint32_t(state - StreamHeader1) >= sizeof kStateBits) return DecodeParamError;
+    uint32_t bits;
+    if (!readBits(r, kStateBits[state - StreamHeader1], &bits)) return kWaitInput;
+    s->stateNumber = state + 1;  // the usual successor; the cases below name any other
+
+    switch (state) {
       case StreamHeader2:
-      case StreamHeader3:
-        MW_READ(8);
-        ++s->stateNumber;
-        break;
-      case StreamHeader4:
-        MW_READ(8);
-        s->blockSize100k = 9;
         s->tt = static_cast<uint32_t*>(s->strm->bzalloc(s->strm->opaque, int32_t(kTableEntries * 4), 1));
         if (s->tt == nullptr) return DecodeMemError;
-        s->stateNumber = BlockMagic1;
         break;
-
       case BlockMagic1:
-        MW_READ(8);
-        s->stateNumber = bits == 0x17 ? EndMagic2 : BlockMagic2;
+        if (bits == 0x17) s->stateNumber = EndMagic2;
         break;
-      case BlockMagic2:
-      case BlockMagic3:
-      case BlockMagic4:
-      case BlockMagic5:
-        MW_READ(8);
-        ++s->stateNumber;
-        break;
-      case BlockMagic6:
-        MW_READ(8);
-        s->storedBlockCRC = 0;
-        ++s->currBlockNo;
-        s->stateNumber = BlockCheck1;
-        break;
-
       case BlockCheck1:
       case BlockCheck2:
-      case BlockCheck3:
-      case BlockCheck4:
-        MW_READ(8);
-        s->storedBlockCRC = (s->storedBlockCRC << 8) | bits;
-        ++s->stateNumber;
+        s->storedBlockCRC = (s->storedBlockCRC << 16) | bits;
         break;
       case RandomisedBit:
-        MW_READ(1);
         s->blockRandomised = bits != 0;
-        s->origPtr = 0;
-        s->stateNumber = OrigPtr1;
         break;
-      case OrigPtr1:
-      case OrigPtr2:
-        MW_READ(8);
-        s->origPtr = (s->origPtr << 8) | int32_t(bits);
-        ++s->stateNumber;
-        break;
-      case OrigPtr3:
-        MW_READ(8);
-        s->origPtr = (s->origPtr << 8) | int32_t(bits);
-        if (s->origPtr < 0 || s->origPtr > 10 + 100000 * s->blockSize100k) return DecodeDataError;
-        v.i = 0;
-        s->stateNumber = RangeMap;
+      case OrigPtr:
+        s->origPtr = int32_t(bits);
+        if (bits > 10u + uint32_t(kBlockCapacity)) return DecodeDataError;
         break;
 
       case RangeMap:
-        while (v.i < 16) {
-          MW_READ(1);
-          s->inUse16[v.i++] = bits != 0;
-        }
-        for (int32_t k = 0; k < 256; ++k) s->inUse[k] = false;
+        s->rangeMap = bits;
+        s->nInUse = 0;
         v.i = 0;
-        v.j = 0;
-        s->stateNumber = ByteMap;
-        break;
+        goto nextRange;
       case ByteMap:
-        while (v.i < 16) {
-          if (!s->inUse16[v.i]) {
-            ++v.i;
-            continue;
-          }
-          MW_READ(1);
-          if (bits) s->inUse[v.i * 16 + v.j] = true;
-          if (++v.j == 16) {
-            v.j = 0;
-            ++v.i;
-          }
+        for (int32_t k = 0; k < 16; ++k)
+          if (bits & (0x8000u >> k)) s->mtfList[s->nInUse++] = uint8_t(v.i * 16 + k);
+        ++v.i;
+      nextRange:
+        while (v.i < 16 && !(s->rangeMap & (0x8000u >> v.i))) ++v.i;
+        if (v.i < 16) {
+          s->stateNumber = ByteMap;
+          break;
         }
-        makeMaps(s);
         if (s->nInUse == 0) return DecodeDataError;
         v.alphaSize = s->nInUse + 2;
         s->stateNumber = TableCount;
         break;
 
       case TableCount:
-        MW_READ(3);
         v.nGroups = int32_t(bits);
         if (v.nGroups < 2 || v.nGroups > kMaxGroups) return DecodeDataError;
-        s->stateNumber = SelectorCount;
         break;
       case SelectorCount:
-        MW_READ(15);
         v.nSelectors = int32_t(bits);
-        // The selector arrays hold 18002 entries; a block of 900,000 symbols needs 18,000.
+        // The selector array holds 18002 entries; a block of 900,000 symbols needs 18,000.
         if (v.nSelectors < 1 || v.nSelectors > kMaxSelectors) return DecodeDataError;
         v.i = 0;
         v.j = 0;
-        s->stateNumber = SelectorBit;
+        for (int32_t k = 0; k < kMaxGroups; ++k) v.order[k] = uint8_t(k);
         break;
       case SelectorBit:
-        while (v.i < v.nSelectors) {
-          MW_READ(1);
-          if (bits == 0) {
-            s->selectorMtf[v.i++] = uint8_t(v.j);
-            v.j = 0;
-          } else if (++v.j >= v.nGroups) {
-            return DecodeDataError;
-          }
+        s->stateNumber = SelectorBit;
+        if (bits) {
+          if (++v.j >= v.nGroups) return DecodeDataError;
+          break;
         }
         {
-          uint8_t order[kMaxGroups];
-          for (int32_t k = 0; k < v.nGroups; ++k) order[k] = uint8_t(k);
-          for (int32_t k = 0; k < v.nSelectors; ++k) {
-            int32_t at = s->selectorMtf[k];
-            const uint8_t table = order[at];
-            for (; at > 0; --at) order[at] = order[at - 1];
-            order[0] = table;
-            s->selector[k] = table;
-          }
+          // The unary count is the table's position in the tables' move-to-front list.
+          const uint8_t table = v.order[v.j];
+          for (; v.j > 0; --v.j) v.order[v.j] = v.order[v.j - 1];
+          v.order[0] = table;
+          s->selector[v.i] = table;
         }
+        if (++v.i < v.nSelectors) break;
         v.t = 0;
         s->stateNumber = CodeLengthStart;
         break;
 
       case CodeLengthStart:
-        MW_READ(5);
         v.curr = int32_t(bits);
         v.i = 0;
-        s->stateNumber = CodeLengthBit;
         break;
       case CodeLengthBit:
-        if (v.curr < 1 || v.curr > kMaxCodeLength) return DecodeDataError;
-        MW_READ(1);
-        if (bits) {
-          s->stateNumber = CodeLengthStep;
-          break;
-        }
-        s->len[v.t][v.i] = uint8_t(v.curr);
+        if (bits) break;  // on to CodeLengthStep
+        s->stateNumber = CodeLengthBit;
+        s->tables[v.t].len[v.i] = uint8_t(v.curr);
         if (++v.i < v.alphaSize) break;
-        if (++v.t < v.nGroups) {
-          s->stateNumber = CodeLengthStart;
-          break;
-        }
+        s->stateNumber = CodeLengthStart;
+        if (++v.t < v.nGroups) break;
         // Every code length is known: build the decoding tables and start the symbols.
-        for (int32_t t = 0; t < v.nGroups; ++t) {
-          int32_t minLen = 32, maxLen = 0;
-          for (int32_t k = 0; k < v.alphaSize; ++k) {
-            if (s->len[t][k] > maxLen) maxLen = s->len[t][k];
-            if (s->len[t][k] < minLen) minLen = s->len[t][k];
-          }
-          createDecodeTables(s->limit[t], s->base[t], s->perm[t], s->len[t], minLen, maxLen, v.alphaSize);
-          s->minLens[t] = minLen;
-          buildFastTable(s, t, v.alphaSize);
-        }
-        v.EOB = s->nInUse + 1;
-        v.nblockMAX = 100000 * s->blockSize100k;
-        v.groupNo = -1;
-        v.groupPos = 0;
-        for (int32_t k = 0; k < 256; ++k) s->unzftab[k] = 0;
-        initMoveToFront(s);
+        for (int32_t t = 0; t < v.nGroups; ++t) buildTables(s->tables + t, v.alphaSize);
+        for (int32_t k = 0; k <= 256; ++k) s->cftab[k] = 0;
         v.nblock = 0;
-        if (!prepareSymbol(s)) return DecodeDataError;
-        s->stateNumber = FirstSymbol;
+        v.N = 0;
+        v.groupNo = 0;
+        v.groupPos = kGroupSize - 1;
+        v.gSel = s->selector[0];
+        s->stateNumber = Symbols;
         break;
       case CodeLengthStep:
-        MW_READ(1);
         v.curr += bits ? -1 : 1;
         s->stateNumber = CodeLengthBit;
-        break;
-
-      case FirstSymbol:
-      case SymbolAfterRun:
-      case SymbolAfterByte:
-        if (s->strm->avail_in >= kFastLoopInput) {
-          result = decodeSymbolsFast(s);
-          if (result == kSymbolsEndOfBlock) return finishBlock(s);
-          if (result != DecodeOk) return result;
-          // The input ran low: the machine stands at the start of the next symbol, in the
-          // state the fast loop left (it may differ from the one this case was entered with).
-        }
-        MW_READ(v.zn);
-        v.zvec = int32_t(bits);
-        ++s->stateNumber;
-        [[fallthrough]];
-      case FirstSymbolBit:
-      case SymbolAfterRunBit:
-      case SymbolAfterByteBit:
-        for (;;) {
-          if (v.zn > kMaxCodeLength) return DecodeDataError;
-          if (v.zvec <= v.gLimit[v.zn]) break;
-          MW_READ(1);
-          ++v.zn;
-          v.zvec = (v.zvec << 1) | int32_t(bits);
-        }
-        {
-          const int32_t index = v.zvec - v.gBase[v.zn];
-          // Offsets past the table's own symbols would read perm entries this block never
-          // wrote; only a corrupt code can produce them.
-          if (index < 0 || index >= v.alphaSize) return DecodeDataError;
-          v.nextSym = v.gPerm[index];
-        }
-        if (s->stateNumber == SymbolAfterRunBit) {
-          if (v.nextSym <= 1) {
-            addRunDigit(v, v.nextSym);
-            if (!prepareSymbol(s)) return DecodeDataError;
-            s->stateNumber = SymbolAfterRun;
-            break;
-          }
-          ++v.es;
-          if (!storeRun(s)) return DecodeDataError;
-        }
-        if (v.nextSym == v.EOB) return finishBlock(s);
-        if (v.nextSym <= 1) {
-          v.es = -1;
-          v.N = 1;
-          addRunDigit(v, v.nextSym);
-          if (!prepareSymbol(s)) return DecodeDataError;
-          s->stateNumber = SymbolAfterRun;
-          break;
-        }
-        if (v.nblock >= v.nblockMAX) return DecodeDataError;
-        {
-          const uint8_t uc = moveToFront(s->mtfa, s->mtfbase, uint32_t(v.nextSym - 1));
-          ++s->unzftab[uc];
-          s->tt[v.nblock++] = uc;
-        }
-        if (!prepareSymbol(s)) return DecodeDataError;
-        s->stateNumber = SymbolAfterByte;
         break;
 
       case EndMagic2:
@@ -428,29 +365,47 @@ int32_t decodeBlock(DecoderState* s) {
       case EndMagic4:
       case EndMagic5:
       case EndMagic6:
-        MW_READ(8);
-        if (bits != kEndMagic[s->stateNumber - EndMagic2]) return DecodeDataError;
-        if (++s->stateNumber == CombinedCheck1) s->storedCombinedCRC = 0;
+        if (bits != kEndMagic[state - EndMagic2]) return DecodeDataError;
         break;
       case CombinedCheck1:
-      case CombinedCheck2:
-      case CombinedCheck3:
-      case CombinedCheck4:
-        MW_READ(8);
-        s->storedCombinedCRC = (s->storedCombinedCRC << 8) | bits;
-        if (s->stateNumber == CombinedCheck4) {
-          s->stateNumber = StreamEnded;
-          return DecodeStreamEnd;
-        }
-        ++s->stateNumber;
+        s->storedCombinedCRC = bits;
         break;
-
-      default:
-        // Not a block decoder state: only a damaged record gets here.
-        return DecodeParamError;
+      case CombinedCheck2:
+        s->storedCombinedCRC = (s->storedCombinedCRC << 16) | bits;
+        s->stateNumber = StreamEnded;
+        return DecodeStreamEnd;
     }
   }
-#undef MW_READ
+}
+
+}  // namespace
+
+int32_t decodeBlock(DecoderState* s) {
+  StreamRecord* const strm = s->strm;
+  Reader r = {strm->next_in, strm->avail_in, 0, s->bsBuff, uint32_t(s->bsLive)};
+  int32_t result = runMachine(s, r);
+  if (result == kWaitInput) {
+    result = DecodeOk;  // every input byte has been pulled, as a bit-by-bit reader would
+  } else {
+    // A read is complete: hand back the whole bytes the symbol loop pulled ahead (never more
+    // than this call took in: older bits came from bytes the caller may no longer hold).
+    uint32_t back = r.live >> 3;
+    if (back > r.taken) back = r.taken;
+    if (back != 0) {
+      r.in -= back;
+      r.avail += back;
+      r.taken -= back;
+      r.live -= 8 * back;
+      r.buf &= ~(0xFFFFFFFFu >> r.live);
+    }
+  }
+  strm->next_in = r.in;
+  strm->avail_in = r.avail;
+  strm->total_in_lo32 += r.taken;
+  if (strm->total_in_lo32 < r.taken) ++strm->total_in_hi32;
+  s->bsBuff = r.buf;
+  s->bsLive = int32_t(r.live);
+  return result;
 }
 
 }  // namespace mw

@@ -19,7 +19,7 @@ void* arenaAlloc(void*, int32_t count, int32_t size) {
   return bytes == kStateRegionSize ? decoderRegions.stateRegion : decoderRegions.tableRegion;
 }
 
-int32_t decompressInit(StreamRecord* strm, int32_t verbosity, int32_t) {
+int32_t decompressInit(StreamRecord* strm, int32_t, int32_t) {
   // The callers always install arenaAlloc, which never fails; the state is taken as given.
   DecoderState* s = static_cast<DecoderState*>(strm->bzalloc(nullptr, int32_t(kStateRegionSize), 1));
   s->strm = strm;
@@ -28,9 +28,7 @@ int32_t decompressInit(StreamRecord* strm, int32_t verbosity, int32_t) {
   s->bsLive = 0;
   s->bsBuff = 0;
   s->streamCheck = 0;
-  s->currBlockNo = 0;
   s->tt = nullptr;
-  s->verbosity = verbosity;
   strm->total_in_lo32 = 0;
   strm->total_in_hi32 = 0;
   strm->total_out_lo32 = 0;
@@ -42,23 +40,26 @@ int32_t decompress(StreamRecord* strm) {
   DecoderState* s = strm->state;
   if (s == nullptr || s->strm != strm) return DecodeParamError;
 
+  int32_t result;
   for (;;) {
+    // A failed stream stays failed: its state number is the failure's result code.
+    if (s->stateNumber < 0) return s->stateNumber;
     if (s->stateNumber == StreamEnded) return DecodeSequenceError;
     if (s->stateNumber == WritingBlock) {
-      if (!writeBlockOutput(s)) return DecodeDataError;
-      const int32_t blockEnd = s->save.nblock + 1;
-      if (s->nblockUsed != blockEnd || s->stateOutLen != 0) return DecodeOk;
+      result = DecodeDataError;
+      if (!writeBlockOutput(s)) break;
+      if (s->nblockUsed != s->save.nblock + 1 || s->stateOutLen != 0) return DecodeOk;
       s->blockCheck = ~s->blockCheck;
-      if (s->blockCheck != s->storedBlockCRC) return DecodeDataError;
+      if (s->blockCheck != s->storedBlockCRC) break;
       s->streamCheck = ((s->streamCheck << 1) | (s->streamCheck >> 31)) ^ s->blockCheck;
       s->stateNumber = BlockMagic1;
     }
-    if (s->stateNumber >= StreamHeader1) {
-      int32_t r = decodeBlock(s);
-      if (r == DecodeStreamEnd) return s->streamCheck == s->storedCombinedCRC ? DecodeStreamEnd : DecodeDataError;
-      if (s->stateNumber != WritingBlock) return r;
-    }
+    result = decodeBlock(s);
+    if (result == DecodeStreamEnd && s->streamCheck != s->storedCombinedCRC) result = DecodeDataError;
+    if (result != DecodeOk || s->stateNumber != WritingBlock) break;
   }
+  if (result < 0) s->stateNumber = result;
+  return result;
 }
 
 }  // namespace mw

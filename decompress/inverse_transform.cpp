@@ -15,7 +15,7 @@
 // The result is the exact sequence the direct walk would produce, also for a damaged block
 // whose links form several cycles: only the cycle through the primary index is collected, and
 // the output stage repeats it as the direct walk would.
-#include "decompress/block_decoder_internal.h"
+#include "decompress/decoder_state.h"
 
 namespace mw {
 namespace {
@@ -31,6 +31,8 @@ constexpr uint32_t kSeeds = 192;
 constexpr int kWalkers = 12;
 // Seeds, plus the splits of segments that reach kMaxSegmentLength, never exceed 255.
 static_assert(kSeeds + kTableEntries / kMaxSegmentLength + 1 <= kSegmentNumbers, "segment numbers");
+// Seed rows are seed * nblock / kSeeds, computed in 32 bits.
+static_assert(uint64_t(kSeeds) * kTableEntries <= 0xFFFFFFFFu, "seed rows need no 64-bit product");
 
 struct Walker {
   uint32_t row;     // next row to visit
@@ -38,8 +40,8 @@ struct Walker {
   uint32_t offset;  // offset of `row` in the segment
 };
 
-}  // namespace
-
+// Follows the links from origPtr and writes the symbols met to the low bytes of tt in walk
+// order; returns how many there are before the walk repeats (0 if the links are inconsistent).
 uint32_t collectCycle(DecoderState* s, uint32_t nblock, uint32_t origPtr) {
   uint32_t* const tt = s->tt;
   uint8_t* const next = s->segmentNext;
@@ -48,23 +50,17 @@ uint32_t collectCycle(DecoderState* s, uint32_t nblock, uint32_t origPtr) {
 
   uint32_t segments = 0;
   uint32_t seed = 0;
-  // Marks `row` as the start of a new segment and points the walker at the row after it.
-  // False when another walker has been there already.
-  auto startAt = [&](uint32_t row, Walker& w) -> bool {
-    const uint32_t v = tt[row];
-    if (v & kVisited) return false;
-    tt[row] = (v & 0xFFu) | (segments << kSegmentShift) | kVisited;
-    w.row = (v >> 8) & kLinkMask;
-    w.segment = segments++;
-    w.offset = 1;
-    return true;
-  };
-  // The seeds are the primary index and rows spread evenly over the block.
+  // Points a walker at the next seed row not yet visited (the primary index, then rows spread
+  // evenly over the block), marked as the start of a new segment. False when none is left.
   auto nextSeed = [&](Walker& w) -> bool {
     while (seed < kSeeds) {
-      const uint32_t row = seed == 0 ? origPtr : uint32_t(uint64_t(seed) * nblock / kSeeds);
+      const uint32_t row = seed == 0 ? origPtr : seed * nblock / kSeeds;
       ++seed;
-      if (startAt(row, w)) return true;
+      const uint32_t v = tt[row];
+      if (v & kVisited) continue;
+      tt[row] = (v & 0xFFu) | (segments << kSegmentShift) | kVisited;
+      w = Walker{(v >> 8) & kLinkMask, segments++, 1};
+      return true;
     }
     return false;
   };
@@ -81,13 +77,9 @@ uint32_t collectCycle(DecoderState* s, uint32_t nblock, uint32_t origPtr) {
       const uint32_t v = tt[w.row];
       if (v & kVisited) {
         // Reached a segment's first row: this segment ends here.
-        next[w.segment] = uint8_t((v >> kSegmentShift) & 0xFFu);
+        next[w.segment] = uint8_t(v >> kSegmentShift);
         length[w.segment] = w.offset;
-        if (!nextSeed(w)) {
-          walkers[k] = walkers[--active];
-          continue;
-        }
-        ++k;
+        if (!nextSeed(w)) w = walkers[--active];
         continue;
       }
       if (w.offset == kMaxSegmentLength) {
@@ -116,7 +108,7 @@ uint32_t collectCycle(DecoderState* s, uint32_t nblock, uint32_t origPtr) {
     seg = next[seg];
     if (seg == 0) break;
   }
-  if (seg != 0 || cycle == 0 || cycle > nblock) return 0;  // cannot happen with links of one block
+  if (seg != 0 || cycle > nblock) return 0;  // cannot happen with links of one block
 
   // Write each collected row's first-column byte to its output position.
   uint8_t* const bytes = reinterpret_cast<uint8_t*>(tt);
@@ -131,6 +123,35 @@ uint32_t collectCycle(DecoderState* s, uint32_t nblock, uint32_t origPtr) {
     bytes[4 * (uint32_t(at) + ((v >> 8) & kOffsetMask))] = uint8_t(u);
   }
   return cycle;
+}
+
+}  // namespace
+
+int32_t finishBlock(DecoderState* s) {
+  const uint32_t nblock = uint32_t(s->save.nblock);
+  if (uint32_t(s->origPtr) >= nblock) return DecodeDataError;
+
+  // Where each byte value's rows start: the counts of the smaller values before it (the symbol
+  // loop counted each value one place up). The counts are kept in step with the symbols
+  // stored, so they add up to the block's symbol count; that keeps every link below inside
+  // the block, and so the walk of the output stage inside it without a test per byte.
+  uint32_t* const tt = s->tt;
+  int32_t* const cftab = s->cftab;
+  for (int32_t k = 1; k <= 256; ++k) cftab[k] += cftab[k - 1];
+  for (uint32_t k = 0; k < nblock; ++k) tt[cftab[tt[k] & 0xFFu]++] |= k << 8;
+
+  const uint32_t cycle = collectCycle(s, nblock, uint32_t(s->origPtr));
+  if (cycle == 0) return DecodeDataError;
+  s->cycleLength = cycle;
+  s->stateOutLen = 0;
+  s->sameCount = 0;
+  s->blockCheck = 0xFFFFFFFFu;
+  s->tPos = 0;
+  s->nblockUsed = 0;
+  s->rNToGo = 0;
+  s->rTPos = 0;
+  s->stateNumber = WritingBlock;
+  return DecodeOk;
 }
 
 }  // namespace mw

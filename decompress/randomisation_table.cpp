@@ -1,11 +1,14 @@
 // The bzip2 format's published randomisation table. A randomised block (written by very old
 // compressors for highly repetitive input) has its symbols XORed with 1 at the positions this
-// countdown table marks; the output stage undoes it.
+// countdown table marks; the output stage undoes it. Every entry lies between 1 and 1023, so
+// the program stores the table as 10-bit fields (640 bytes instead of 1,024), packed here at
+// compile time from the plain list.
 #include "decompress/decoder_state.h"
 
 namespace mw {
+namespace {
 
-const int16_t kRandomisationTable[512] = {
+constexpr int16_t kEntries[512] = {
     619, 720, 127, 481, 931, 816, 813, 233, 566, 247, 985, 724, 205, 454, 863, 491,
     741, 242, 949, 214, 733, 859, 335, 708, 621, 574, 73, 654, 730, 472, 419, 436,
     278, 496, 867, 210, 399, 680, 480, 51, 878, 465, 811, 169, 869, 675, 611, 697,
@@ -39,5 +42,37 @@ const int16_t kRandomisationTable[512] = {
     780, 773, 635, 389, 707, 100, 626, 958, 165, 504, 920, 176, 193, 713, 857, 265,
     203, 50, 668, 108, 645, 990, 626, 197, 510, 357, 358, 850, 858, 364, 936, 638,
 };
+
+struct PackedTable {
+  uint8_t bytes[640];
+};
+
+constexpr PackedTable pack() {
+  PackedTable packed{};
+  for (uint32_t i = 0; i < 512; ++i)
+    for (uint32_t b = 0; b < 10; ++b)
+      if ((kEntries[i] >> b) & 1) packed.bytes[(10 * i + b) >> 3] |= uint8_t(1u << ((10 * i + b) & 7));
+  return packed;
+}
+
+constexpr PackedTable kPacked = pack();
+
+// Field i starts at bit 10 * i; with its bit offset in a byte at most 6 it lies in two bytes.
+constexpr uint32_t unpack(uint32_t i) {
+  const uint32_t bit = 10 * i;
+  const uint32_t pair = kPacked.bytes[bit >> 3] | uint32_t(kPacked.bytes[(bit >> 3) + 1]) << 8;
+  return (pair >> (bit & 7)) & 0x3FFu;
+}
+
+constexpr bool unpacksToTheList() {
+  for (uint32_t i = 0; i < 512; ++i)
+    if (kEntries[i] < 1 || kEntries[i] > 1023 || unpack(i) != uint32_t(kEntries[i])) return false;
+  return true;
+}
+static_assert(unpacksToTheList(), "the packed table must give back every entry");
+
+}  // namespace
+
+uint32_t randomisationEntry(uint32_t i) { return unpack(i); }
 
 }  // namespace mw

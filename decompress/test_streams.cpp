@@ -111,7 +111,7 @@ BuiltStream buildStream(const std::vector<BlockPlan>& blocks, Checks checks, std
         int32_t toGo = 0, pos = 0;
         for (uint8_t& b : block) {
           if (toGo == 0) {
-            toGo = kRandomisationTable[pos];
+            toGo = int32_t(randomisationEntry(uint32_t(pos)));
             pos = (pos + 1) % 512;
           }
           if (--toGo == 1) b ^= 1;
