@@ -17,13 +17,12 @@ cmake_minimum_required(VERSION 3.20)
 set(LOCATOR_OFFSET 15856)
 set(LOCATOR_SIZE 12)
 math(EXPR LOCATOR_END "${LOCATOR_OFFSET} + ${LOCATOR_SIZE}")
-# In the linked file the first section starts at 0x400 (the linker's headers with four section
-# headers take 536 bytes, rounded up to the file alignment). The finishing step (mw_pe_compact,
-# host build) drops the real-mode program and moves everything 0x200 down, so in the link the
-# locator bytes lie 0x200 further in, and the first section must end before them.
-set(FIRST_START 1024)
-set(FINISH_SHIFT 512)
-math(EXPR FIRST_ROOM "${LOCATOR_OFFSET} + ${FINISH_SHIFT} - ${FIRST_START}")
+# The first section starts at file offset 0x200 (the headers with three section headers take
+# 496 bytes, rounded up to the file alignment) and must end at or before the locator bytes. It
+# starts with 8 bytes that say where the resources lie (stub_win32.ld).
+set(FIRST_START 512)
+math(EXPR FIRST_ROOM "${LOCATOR_OFFSET} - ${FIRST_START}")
+set(FIRST_TAKEN 8)
 
 function(read_u32 file offset out)
   file(READ "${file}" hex OFFSET ${offset} LIMIT 4 HEX)
@@ -136,7 +135,7 @@ if(MODE STREQUAL "split")
   endforeach()
   list(SORT sized)
   list(REVERSE sized)
-  set(used 0)
+  set(used ${FIRST_TAKEN})
   set(chosen "")
   foreach(item IN LISTS sized)
     string(REPLACE "|" ";" parts "${item}")

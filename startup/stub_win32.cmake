@@ -60,5 +60,5 @@ mw_stub_link(stub)
 add_dependencies(stub stub_locator_layout)
 target_link_options(stub PRIVATE -Wl,-T,${MW_STUB_GEN}/stub.ld)
 set_target_properties(stub PROPERTIES LINK_DEPENDS ${MW_STUB_GEN}/stub.ld)
-# The linked stub.exe is not the product yet: the host build finishes it (mw_pe_compact, which
-# shrinks the headers), verifies the locator bytes and puts it in dist/.
+# The linked stub.exe is not the product yet: the host build finishes it (mw_pe_finish, which
+# fills in the resource directory entry), verifies the locator bytes and puts it in dist/.
