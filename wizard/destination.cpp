@@ -1,6 +1,8 @@
 // Destination rules: the edit's text check and the folder browser's result.
 #include "wizard/destination.h"
 
+#include "core/text_builder.h"
+
 namespace mw {
 
 bool isRefusedDestinationChar(char c) {
@@ -23,16 +25,11 @@ bool destinationAcceptable(const char* text, uint32_t length, DriveTypeQuery dri
 
 uint32_t composeBrowseResult(const char* chosen, const char* destinationPath, char* out,
                              uint32_t room) {
-  if (room == 0) return 0;
-  uint32_t n = 0;
-  auto put = [&](char c) {
-    if (n + 1 < room) out[n++] = c;
-  };
-  for (const char* p = chosen; *p; ++p) put(*p);
-  if (n == 0 || out[n - 1] != '\\') put('\\');
-  for (const char* p = destinationPath; p && *p; ++p) put(*p);
-  out[n] = 0;
-  return n;
+  TextBuilder result(out, room);
+  result.append(chosen);
+  if (result.length == 0 || out[result.length - 1] != '\\') result.appendChar('\\');
+  if (destinationPath) result.append(destinationPath);
+  return result.length;
 }
 
 const char* browseSubfolder(uint8_t destinationKind, const char* destinationPath) {
