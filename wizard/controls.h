@@ -3,6 +3,8 @@
 // the dialog procedure and the test driver that inspects the running wizard.
 #pragma once
 
+#include <stdint.h>
+
 namespace mw {
 
 enum WizardControl : int {
@@ -29,9 +31,9 @@ enum WizardControl : int {
   kFileLabel = 141,      // the file being written during the installation
 };
 
-// Every control, in template order (which is also the tab and z order).
-constexpr int kWizardControlIds[] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11,
-                                     12, 13, 14, 141, 15, 16, 17, 18, 19, 20};
+// Every control, in template order (which is also the tab and z order). Bytes: every id fits.
+constexpr uint8_t kWizardControlIds[] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11,
+                                         12, 13, 14, 141, 15, 16, 17, 18, 19, 20};
 constexpr int kWizardControlCount = 21;
 
 // Dialog template 1 in dialog units; the white areas are mapped from these.
