@@ -140,11 +140,6 @@ void buildTables(CodingTable* c, int32_t alphaSize) {
 // same order, after the same bits, as in the format's bit-by-bit procedure.
 int32_t decodeSymbols(DecoderState* s, Reader& r) {
   SavedLocals& v = s->save;
-  const uint8_t* in = r.in;
-  uint32_t avail = r.avail;
-  uint32_t buf = r.buf;
-  uint32_t live = r.live;
-  const uint8_t* const inStart = in;
 
   uint32_t* const tt = s->tt;
   int32_t* const cftab = s->cftab;  // counts of each byte value, one place up
@@ -154,35 +149,24 @@ int32_t decodeSymbols(DecoderState* s, Reader& r) {
   int32_t N = v.N;
   int32_t groupNo = v.groupNo;
   int32_t groupPos = v.groupPos;
-  const CodingTable* table = s->tables + v.gSel;
+  const CodingTable* table = s->tables + s->selector[groupNo];
   const int32_t EOB = v.alphaSize - 1;
   int32_t result;
 
   for (;;) {
-    // At least 21 bits (enough to decode or give up any code) while the input lasts: four
-    // bytes in one load when there are four, and only as many taken as fit whole. The bits of
-    // a byte only partly taken are ORed in again, unchanged, with that byte.
-    if (avail >= 4) {
-      uint32_t word;
-      copyBytes(&word, in, 4);
-      buf |= __builtin_bswap32(word) >> live;
-      const uint32_t n = (31 - live) >> 3;
-      in += n;
-      avail -= n;
-      live += 8 * n;
-    } else {
-      while (live <= uint32_t(kMaxCodeLength) && avail != 0) {
-        buf |= uint32_t(*in++) << (24 - live);
-        --avail;
-        live += 8;
-      }
+    // At least 21 bits (enough to decode or give up any code) while the input lasts.
+    while (r.live <= uint32_t(kMaxCodeLength) && r.avail != 0) {
+      r.buf |= uint32_t(*r.in++) << (24 - r.live);
+      --r.avail;
+      ++r.taken;
+      r.live += 8;
     }
-    const uint32_t entry = table->fast[buf >> (32 - kFastBits)];
+    const uint32_t entry = table->fast[r.buf >> (32 - kFastBits)];
     uint32_t length = entry >> 9;
     int32_t sym = int32_t(entry & 0x1FFu);
-    if (length == 0 || length > live) {
+    if (length == 0 || length > r.live) {
       // A long or invalid code, or one whose bits have not all arrived.
-      const uint32_t coded = decodeCode(table, uint32_t(v.alphaSize), buf, live);
+      const uint32_t coded = decodeCode(table, uint32_t(v.alphaSize), r.buf, r.live);
       if (coded == 0) {
         result = kWaitInput;
         goto done;
@@ -191,8 +175,8 @@ int32_t decodeSymbols(DecoderState* s, Reader& r) {
       length = coded >> 9;
       sym = int32_t(coded & 0x1FFu);
     }
-    buf <<= length;
-    live -= length;
+    r.buf <<= length;
+    r.live -= length;
 
     if (sym <= 1) {
       // Run digits 0 and 1 add N or 2N copies and double N. A run longer than a block is
@@ -235,17 +219,11 @@ int32_t decodeSymbols(DecoderState* s, Reader& r) {
 dataError:
   result = DecodeDataError;
 done:
-  r.taken += uint32_t(in - inStart);
-  r.in = in;
-  r.avail = avail;
-  r.buf = buf & ~(0xFFFFFFFFu >> live);  // only the unread bits stay
-  r.live = live;
   v.nblock = nblock;
   v.es = es;
   v.N = N;
   v.groupNo = groupNo;
   v.groupPos = groupPos;
-  v.gSel = int32_t(table - s->tables);
   return result;
 }
 
@@ -352,7 +330,6 @@ int32_t runMachine(DecoderState* s, Reader& r) {
         v.N = 0;
         v.groupNo = 0;
         v.groupPos = kGroupSize - 1;
-        v.gSel = s->selector[0];
         s->stateNumber = Symbols;
         break;
       case CodeLengthStep:

@@ -103,7 +103,6 @@ struct SavedLocals {
   int32_t curr;        // code length being built
   int32_t groupNo;     // group of the next symbol
   int32_t groupPos;    // symbols left in that group after the next one
-  int32_t gSel;        // coding table of that group
   int32_t nblock;      // symbols stored in tt so far; after the block, its symbol count
   int32_t es;          // copies of the front byte announced by the run digits so far
   int32_t N;           // weight of the next run digit; 0 while no run is being read

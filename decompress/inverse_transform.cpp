@@ -34,12 +34,6 @@ static_assert(kSeeds + kTableEntries / kMaxSegmentLength + 1 <= kSegmentNumbers,
 // Seed rows are seed * nblock / kSeeds, computed in 32 bits.
 static_assert(uint64_t(kSeeds) * kTableEntries <= 0xFFFFFFFFu, "seed rows need no 64-bit product");
 
-struct Walker {
-  uint32_t row;     // next row to visit
-  uint32_t segment;
-  uint32_t offset;  // offset of `row` in the segment
-};
-
 // Follows the links from origPtr and writes the symbols met to the low bytes of tt in walk
 // order; returns how many there are before the walk repeats (0 if the links are inconsistent).
 uint32_t collectCycle(DecoderState* s, uint32_t nblock, uint32_t origPtr) {
@@ -48,52 +42,55 @@ uint32_t collectCycle(DecoderState* s, uint32_t nblock, uint32_t origPtr) {
   uint32_t* const length = s->segmentLength;
   int32_t* const start = s->segmentStart;
 
+  // Every seed row starts a segment: the primary index and rows spread evenly over the block.
+  // Until its segment has been walked, its length entry holds the row after the seed.
   uint32_t segments = 0;
-  uint32_t seed = 0;
-  // Points a walker at the next seed row not yet visited (the primary index, then rows spread
-  // evenly over the block), marked as the start of a new segment. False when none is left.
-  auto nextSeed = [&](Walker& w) -> bool {
-    while (seed < kSeeds) {
-      const uint32_t row = seed == 0 ? origPtr : seed * nblock / kSeeds;
-      ++seed;
-      const uint32_t v = tt[row];
-      if (v & kVisited) continue;
-      tt[row] = (v & 0xFFu) | (segments << kSegmentShift) | kVisited;
-      w = Walker{(v >> 8) & kLinkMask, segments++, 1};
-      return true;
-    }
-    return false;
-  };
-
-  Walker walkers[kWalkers];
-  int active = 0;
-  while (active < kWalkers && nextSeed(walkers[active])) ++active;
+  for (uint32_t seed = 0; seed < kSeeds; ++seed) {
+    const uint32_t row = seed == 0 ? origPtr : seed * nblock / kSeeds;
+    const uint32_t v = tt[row];
+    if (v & kVisited) continue;  // the same row twice in a small block
+    tt[row] = (v & 0xFFu) | (segments << kSegmentShift) | kVisited;
+    length[segments++] = (v >> 8) & kLinkMask;
+  }
 
   // The walkers advance in turn; their loads do not depend on each other, so the processor
-  // keeps many of them in flight at once.
-  while (active > 0) {
+  // keeps many of them in flight at once. Walker k stands at row[k], offset[k] rows into
+  // segment[k]; a walker that reaches a segment's first row takes the next seed's segment.
+  const uint32_t seeded = segments;
+  uint32_t walked = 0;
+  uint32_t row[kWalkers], segment[kWalkers], offset[kWalkers];
+  int active = 0;
+  for (;;) {
+    for (; active < kWalkers && walked < seeded; ++active, ++walked) {
+      row[active] = length[walked];
+      segment[active] = walked;
+      offset[active] = 1;
+    }
+    if (active == 0) break;
     for (int k = 0; k < active;) {
-      Walker& w = walkers[k];
-      const uint32_t v = tt[w.row];
+      const uint32_t v = tt[row[k]];
       if (v & kVisited) {
         // Reached a segment's first row: this segment ends here.
-        next[w.segment] = uint8_t(v >> kSegmentShift);
-        length[w.segment] = w.offset;
-        if (!nextSeed(w)) w = walkers[--active];
+        next[segment[k]] = uint8_t(v >> kSegmentShift);
+        length[segment[k]] = offset[k];
+        --active;
+        row[k] = row[active];
+        segment[k] = segment[active];
+        offset[k] = offset[active];
         continue;
       }
-      if (w.offset == kMaxSegmentLength) {
-        next[w.segment] = uint8_t(segments);
-        length[w.segment] = w.offset;
-        w.segment = segments++;
-        w.offset = 0;
+      if (offset[k] == kMaxSegmentLength) {
+        next[segment[k]] = uint8_t(segments);
+        length[segment[k]] = offset[k];
+        segment[k] = segments++;
+        offset[k] = 0;
       }
-      tt[w.row] = (v & 0xFFu) | (w.offset << 8) | (w.segment << kSegmentShift) | kVisited;
-      w.row = (v >> 8) & kLinkMask;
+      tt[row[k]] = (v & 0xFFu) | (offset[k] << 8) | (segment[k] << kSegmentShift) | kVisited;
+      row[k] = (v >> 8) & kLinkMask;
       // Ask for the next row's line now, for writing: it will be marked when this walker's
       // turn comes round again.
-      __builtin_prefetch(tt + w.row, 1);
-      ++w.offset;
+      __builtin_prefetch(tt + row[k], 1);
+      ++offset[k];
       ++k;
     }
   }
