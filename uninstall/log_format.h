@@ -125,6 +125,13 @@ constexpr UninstallLayout uninstallLayout(uint32_t logLength) {
   return l;
 }
 
+// One u32 field of the header in memory. The file is little-endian like every machine the
+// installer and its tools run on, so the field is stored whole (byte stores of a value whose low
+// byte the compiler knows to be zero came out as three separate stores).
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the header is patched in place");
+inline void setHeaderU32(uint8_t* field, uint32_t value) { copyBytes(field, &value, 4); }
+inline void addHeaderU32(uint8_t* field, uint32_t add) { setHeaderU32(field, readU32(field) + add); }
+
 // Patches the header of a finished Uninstall.exe held in memory (the installer maps the file;
 // tests hold it in a buffer). Adds to the fields as they stand rather than assuming the shipped
 // values, the same sums the installer's mapping applies. Returns false, touching nothing, when
@@ -133,17 +140,16 @@ inline bool patchUninstallHeader(uint8_t* file, uint32_t fileLength, uint32_t lo
                                  uint32_t timeStamp) {
   const UninstallLayout l = uninstallLayout(logLength);
   if (logLength > 0x10000000u || fileLength < l.fileSize) return false;
-  writeU32(file + kTimeDateStampOffset, timeStamp);
-  writeU32(file + kLogSizeOffset, logLength);
-  writeU32(file + kManifestEntryOffset,
-           readU32(file + kManifestEntryOffset) + l.manifestAt - (kUninstallerImageSize + 8));
+  setHeaderU32(file + kTimeDateStampOffset, timeStamp);
+  setHeaderU32(file + kLogSizeOffset, logLength);
+  addHeaderU32(file + kManifestEntryOffset, l.manifestAt - (kUninstallerImageSize + 8));
   const uint32_t grow = l.manifestAt - (kUninstallerImageSize + 9);
-  const uint32_t vs = readU32(file + kResourceVirtualSizeOffset) + grow;
-  writeU32(file + kResourceVirtualSizeOffset, vs);
-  writeU32(file + kResourceDirSizeOffset, readU32(file + kResourceDirSizeOffset) + grow);
-  writeU32(file + kResourceRawSizeOffset, roundUp(vs, kFileAlignment));
-  writeU32(file + kSizeOfImageOffset,
-           roundUp(vs + readU32(file + kResourceVirtualAddressOffset), kSectionAlignment));
+  addHeaderU32(file + kResourceVirtualSizeOffset, grow);
+  const uint32_t vs = readU32(file + kResourceVirtualSizeOffset);
+  addHeaderU32(file + kResourceDirSizeOffset, grow);
+  setHeaderU32(file + kResourceRawSizeOffset, roundUp(vs, kFileAlignment));
+  setHeaderU32(file + kSizeOfImageOffset,
+               roundUp(vs + readU32(file + kResourceVirtualAddressOffset), kSectionAlignment));
   return true;
 }
 
@@ -151,14 +157,11 @@ inline bool patchUninstallHeader(uint8_t* file, uint32_t fileLength, uint32_t lo
 // The installer stamps the image with it; 2001-09-09 01:46:40 gives 1000000000.
 constexpr uint32_t localTimeStamp(uint32_t year, uint32_t month, uint32_t day, uint32_t hour,
                                   uint32_t minute, uint32_t second) {
-  // Days from the civil date, counting years from March so the leap day comes last.
+  // Days from the civil date, counting years from March so the leap day comes last; the
+  // leap days before year y are y/4 - y/100 + y/400, and 719468 days lie from 0000-03-01 to 1970.
   const uint32_t y = month <= 2 ? year - 1 : year;
-  const uint32_t era = y / 400;
-  const uint32_t yoe = y - era * 400;
   const uint32_t mp = month > 2 ? month - 3 : month + 9;
-  const uint32_t doy = (153 * mp + 2) / 5 + day - 1;
-  const uint32_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  const uint32_t days = era * 146097 + doe - 719468;
+  const uint32_t days = y * 365 + y / 4 - y / 100 + y / 400 + (153 * mp + 2) / 5 + day - 1 - 719468;
   return days * 86400u + hour * 3600u + minute * 60u + second;
 }
 
