@@ -8,6 +8,7 @@
 namespace mw {
 
 const char texts::kErrorCaption[] = "Error";
+const char texts::kWarningCaption[] = "Warning";
 
 uint32_t formatText(char* out, uint32_t size, const char* pattern, const char* arg) {
   TextBuilder text(out, size);

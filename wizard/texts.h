@@ -2,6 +2,8 @@
 // for productName.
 #pragma once
 
+#include "checks/texts.h"
+
 namespace mw::wizardtext {
 
 inline constexpr char kNext[] = "Next >";
@@ -39,12 +41,12 @@ inline constexpr char kFinishedTitle[] = "Completing setup wizard";
 inline constexpr char kFinishedText[] = "%s has been successfully installed";
 inline constexpr char kFinishHint[] = "Click 'Finish' to exit this installation.";
 
-inline constexpr char kWarningCaption[] = "Warning";
+using texts::kWarningCaption;  // "Warning", shared with the checks
 inline constexpr char kQuitQuestion[] =
     "Setup is not complete.\r\nAre you sure want to quit the setup?";
 constexpr unsigned kQuitStyle = 0x34;  // MB_YESNO | MB_ICONWARNING
 
-inline constexpr char kErrorCaption[] = "Error";
+using texts::kErrorCaption;  // "Error", shared with the checks and the start-up
 inline constexpr char kWorkerNotStarted[] =
     "Setup could not start the installation.\r\nNothing has been installed.";
 constexpr unsigned kErrorStyle = 0x10;  // MB_OK | MB_ICONHAND
