@@ -13,40 +13,35 @@ constexpr uint32_t kDrawnBitCounts = 1u << 0 | 1u << 3 | 1u << 7 | 1u << 15 | 1u
 
 }  // namespace
 
-// Every size below is compared by subtraction and division, never by a product that could
-// overflow 32 bits.
+// `picture` is as the script's parser took it apart: when present, its header is a core one or
+// at least 40 bytes long and lies inside the block, and its width and height are the header's.
+// What the parser leaves open is checked here. Every size below is compared by subtraction and
+// division, never by a product that could overflow 32 bits.
 PictureRecord pictureRecord(const Picture& picture, int areaRight, int areaBottom) {
   PictureRecord r{};
-  if (picture.length == 0 || !picture.info || !picture.bits || !picture.file) return r;
+  if (picture.length == 0) return r;
   const uint8_t* info = picture.info;
   r.info = info;
   r.bits = picture.bits;
 
   const uint8_t* end = picture.file + picture.length;
-  if (end - info < 12) return r;
-  const uint32_t room = uint32_t(end - info);  // the header and what follows it in the block
   const uint32_t headerSize = readU32(info);
   const bool core = headerSize == 12;
-  if (!core && (headerSize < 16 || room < headerSize)) return r;
-
-  int32_t width, height;
   uint32_t bitCount, compression = 0, coloursUsed = 0, imageSize = 0;
   if (core) {
-    width = readU16(info + 4);
-    height = readU16(info + 6);
     bitCount = readU16(info + 10);
   } else {
-    width = int32_t(readU32(info + 4));
-    height = int32_t(readU32(info + 8));
     bitCount = readU16(info + 14);
-    if (headerSize >= 20) compression = readU32(info + 16);
-    if (headerSize >= 24) imageSize = readU32(info + 20);
-    if (headerSize >= 36) coloursUsed = readU32(info + 32);
+    compression = readU32(info + 16);
+    imageSize = readU32(info + 20);
+    coloursUsed = readU32(info + 32);
   }
+  const int32_t width = picture.width;
+  const int32_t height = picture.height;
   r.width = width;
   r.topDown = height < 0;
-  // A height below 1 is taken as its negation; INT32_MIN has none and is no picture.
-  r.rows = height < 0 ? (height == INT32_MIN ? 0 : -height) : height;
+  // A height below 1 is taken as its negation (the parser refuses INT32_MIN, which has none).
+  r.rows = height < 0 ? -height : height;
 
   // The measured size applies even to a picture that cannot be drawn (the area stays white).
   r.drawWidth = width < areaRight ? width : areaRight;
@@ -58,7 +53,7 @@ PictureRecord pictureRecord(const Picture& picture, int areaRight, int areaBotto
   // The colour table GDI reads after the header: 3-byte entries after a core header, 4-byte
   // ones otherwise, as many as the bit count allows (fewer when coloursUsed says so) or
   // coloursUsed above 8 bits; a bit-field picture's three masks follow a plain 40-byte header.
-  uint32_t left = room - headerSize;
+  uint32_t left = uint32_t(end - info) - headerSize;
   if (compression == 3 && headerSize == 40) {
     if (left < 12) return r;
     left -= 12;
