@@ -90,26 +90,25 @@ LinkExtension linkExtensionFor(const char* target) {
 bool isDosProgram(const uint8_t* head, uint32_t headLength, const uint8_t* signature,
                   uint32_t signatureLength) {
   if (headLength < 2) return false;
-  if (head[0] == 'Z' && head[1] == 'M') return true;
-  if (head[0] != 'M' || head[1] != 'Z') return false;
-  return !(signatureLength >= 2 && signature[0] == 'P' && signature[1] == 'E');
+  const uint32_t magic = head[0] | uint32_t(head[1]) << 8;
+  if (magic == ('Z' | 'M' << 8)) return true;
+  return magic == ('M' | 'Z' << 8) &&
+         !(signatureLength >= 2 && signature[0] == 'P' && signature[1] == 'E');
 }
 
 void appendShortcutName(TextBuilder& out, const char* target, bool pif) {
-  const uint32_t length = uint32_t(textLength(target));
-  // The dot: the last one after the last separator; position 0 never counts.
-  uint32_t dot = length;
-  for (uint32_t i = length; i-- > 1;) {
-    if (target[i] == '.') {
+  // The name starts after the last separator and ends at its last dot (position 0 of the
+  // target never counts as one), or at the end without a dot.
+  uint32_t start = 0, dot = 0, i = 0;
+  for (; target[i]; ++i) {
+    if (isSeparator(target[i])) {
+      start = i + 1;
+      dot = 0;
+    } else if (target[i] == '.' && i) {
       dot = i;
-      break;
     }
-    if (isSeparator(target[i])) break;
   }
-  uint32_t start = 0;
-  for (uint32_t i = 0; i < length; ++i)
-    if (isSeparator(target[i])) start = i + 1;
-  out.append(target + start, dot - start);
+  out.append(target + start, (dot ? dot : i) - start);
   out.append(pif ? ".pif" : ".lnk");
 }
 
