@@ -233,6 +233,20 @@ TEST_F(Decoder, StreamLifecycle) {
   EXPECT_EQ(decompress(&other), DecodeParamError) << "state belongs to another record";
   other.state = nullptr;
   EXPECT_EQ(decompress(&other), DecodeParamError);
+
+  // A failed stream stays failed: later calls give the same error and consume and write
+  // nothing more, whatever input they are handed.
+  BlockPlan shape;
+  shape.symbols = noiseSymbols(3000, 5);
+  shape.storedCheck = 0x12345678u;
+  const Bytes damaged = storedInput(buildStream({shape, shape}, Checks::Decoder).bytes);
+  EXPECT_EQ(decodeAll(damaged, 10000).result, DecodeDataError);
+  const uint32_t inBefore = strm.total_in_lo32, outBefore = strm.total_out_lo32;
+  EXPECT_GT(outBefore, 0u);
+  EXPECT_EQ(feed(damaged.data() + inBefore, damaged.size() - inBefore), DecodeDataError);
+  EXPECT_EQ(decompress(&strm), DecodeDataError);
+  EXPECT_EQ(strm.total_in_lo32, inBefore);
+  EXPECT_EQ(strm.total_out_lo32, outBefore);
 }
 
 TEST_F(Decoder, FramingBytesAreIgnoredExceptTheEndMark) {
