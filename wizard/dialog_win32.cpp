@@ -144,8 +144,11 @@ int setUpFontsAndLink() {
 
 void initialise(HWND dialog) {
   g.dialog = dialog;
-  g.sideArea = RECT{0, 0, kSideAreaRightDu, kSideAreaBottomDu};
-  g.bannerBand = RECT{0, 0, kSideAreaRightDu, kBannerBottomDu};
+  // Both areas start at the client's top-left corner: left and top stay 0 from the zero-filled
+  // state (mapping keeps 0 at 0).
+  g.sideArea.right = g.bannerBand.right = kSideAreaRightDu;
+  g.sideArea.bottom = kSideAreaBottomDu;
+  g.bannerBand.bottom = kBannerBottomDu;
   MapDialogRect(dialog, &g.sideArea);
   MapDialogRect(dialog, &g.bannerBand);
   // Through locals: a record returned straight into a global goes through a temporary that
