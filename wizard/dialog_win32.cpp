@@ -151,13 +151,8 @@ void initialise(HWND dialog) {
   g.bannerBand.bottom = kBannerBottomDu;
   MapDialogRect(dialog, &g.sideArea);
   MapDialogRect(dialog, &g.bannerBand);
-  // Through locals: a record returned straight into a global goes through a temporary that
-  // this compiler aligns to 16 bytes, which realigns the stack of the whole dialog procedure.
-  const PictureRecord side = pictureRecord(script().sideBitmap, g.sideArea.right, g.sideArea.bottom);
-  const PictureRecord banner =
-      pictureRecord(script().bannerBitmap, g.bannerBand.right, g.bannerBand.bottom);
-  g.side = side;
-  g.banner = banner;
+  pictureRecord(script().sideBitmap, g.sideArea.right, g.sideArea.bottom, g.side);
+  pictureRecord(script().bannerBitmap, g.bannerBand.right, g.bannerBand.bottom, g.banner);
   g.faceBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
   g.whiteBrush = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
 

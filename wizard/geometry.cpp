@@ -17,9 +17,9 @@ constexpr uint32_t kDrawnBitCounts = 1u << 0 | 1u << 3 | 1u << 7 | 1u << 15 | 1u
 // at least 40 bytes long and lies inside the block, and its width and height are the header's.
 // What the parser leaves open is checked here. Every size below is compared by subtraction and
 // division, never by a product that could overflow 32 bits.
-PictureRecord pictureRecord(const Picture& picture, int areaRight, int areaBottom) {
-  PictureRecord r{};
-  if (picture.length == 0) return r;
+void pictureRecord(const Picture& picture, int areaRight, int areaBottom, PictureRecord& r) {
+  r = PictureRecord{};
+  if (picture.length == 0) return;
   const uint8_t* info = picture.info;
   r.info = info;
   r.bits = picture.bits;
@@ -47,36 +47,35 @@ PictureRecord pictureRecord(const Picture& picture, int areaRight, int areaBotto
   r.drawWidth = width < areaRight ? width : areaRight;
   r.drawHeight = r.rows < areaBottom ? r.rows : areaBottom;
 
-  if (width <= 0 || r.rows <= 0) return r;
-  if (bitCount - 1 >= 32 || !((kDrawnBitCounts >> (bitCount - 1)) & 1)) return r;
+  if (width <= 0 || r.rows <= 0) return;
+  if (bitCount - 1 >= 32 || !((kDrawnBitCounts >> (bitCount - 1)) & 1)) return;
 
   // The colour table GDI reads after the header: 3-byte entries after a core header, 4-byte
   // ones otherwise, as many as the bit count allows (fewer when coloursUsed says so) or
   // coloursUsed above 8 bits; a bit-field picture's three masks follow a plain 40-byte header.
   uint32_t left = uint32_t(end - info) - headerSize;
   if (compression == 3 && headerSize == 40) {
-    if (left < 12) return r;
+    if (left < 12) return;
     left -= 12;
   }
   uint32_t entries = bitCount <= 8 ? 1u << bitCount : 0;
   if (!core && (bitCount > 8 || (coloursUsed != 0 && coloursUsed < entries)))
     entries = coloursUsed;
-  if (entries > left / (core ? 3 : 4)) return r;
+  if (entries > left / (core ? 3 : 4)) return;
 
   const uint32_t available = uint32_t(end - picture.bits);
   if (compression == 0 || compression == 3) {
     // Rows padded to four bytes: ceil(width * bitCount / 32) words, counted per 32 pixels.
     const uint32_t w = uint32_t(width);
     const uint32_t rowWords = (w / 32) * bitCount + ((w % 32) * bitCount + 31) / 32;
-    if (uint32_t(r.rows) > available / 4 / rowWords) return r;
+    if (uint32_t(r.rows) > available / 4 / rowWords) return;
   } else if (compression == 1 || compression == 2) {
     // Run-length pictures are read up to their stated size; they are never top-down.
-    if (imageSize == 0 || imageSize > available || r.topDown) return r;
+    if (imageSize == 0 || imageSize > available || r.topDown) return;
   } else {
-    return r;  // embedded JPEG or PNG: not something a device draw takes
+    return;  // embedded JPEG or PNG: not something a device draw takes
   }
   r.drawable = true;
-  return r;
 }
 
 DibDraw pictureDraw(const PictureRecord& p, int x) {

@@ -34,12 +34,12 @@ struct PictureRecord {
   int32_t drawHeight;     // and at most the area's bottom
 };
 
-// Fills the record of `picture` against an area whose right and bottom edges are given in
+// Fills `record` (every field, whatever it held) for `picture` against an area whose right and bottom edges are given in
 // client pixels (the side area, the banner band, or the screen for the splash). A picture whose
 // colour table or pixel bits would run past its block is not drawn at all: the script may be
 // one the user chose to use although its checksum failed. `picture` comes from the script's
 // parser, which has already checked its header's size and place and its width and height.
-PictureRecord pictureRecord(const Picture& picture, int areaRight, int areaBottom);
+void pictureRecord(const Picture& picture, int areaRight, int areaBottom, PictureRecord& record);
 
 // Arguments of one SetDIBitsToDevice call that puts the picture's top-left drawWidth x
 // drawHeight pixels at (x, 0), reading all stored scan lines from the first.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "core/bytes.h"
@@ -69,9 +70,18 @@ TEST(Splash, PlacementAndTime) {
   EXPECT_EQ(splashMilliseconds(255), 256000u);
 }
 
+// The record pictureRecord fills in, starting from one full of stale values: every field must
+// be set, whether the picture is drawable or not.
+PictureRecord recordOf(const Picture& picture, int areaRight, int areaBottom) {
+  PictureRecord r;
+  std::memset(&r, 0xA5, sizeof r);
+  pictureRecord(picture, areaRight, areaBottom, r);
+  return r;
+}
+
 TEST(Pictures, DrawSizeIsCutToTheArea) {
   Bmp side(40, 200, 400);
-  PictureRecord r = pictureRecord(side.picture, 498, 304);
+  PictureRecord r = recordOf(side.picture, 498, 304);
   ASSERT_TRUE(r.drawable);
   EXPECT_EQ(r.drawWidth, 200);
   EXPECT_EQ(r.drawHeight, 304);
@@ -91,7 +101,7 @@ TEST(Pictures, DrawSizeIsCutToTheArea) {
   EXPECT_EQ(d.lines, 400u);
 
   Bmp wide(40, 700, 50);
-  r = pictureRecord(wide.picture, 498, 63);
+  r = recordOf(wide.picture, 498, 63);
   EXPECT_EQ(r.drawWidth, 498);
   EXPECT_EQ(r.drawHeight, 50);
   EXPECT_EQ(pictureDraw(r, -1).srcY, 0);
@@ -100,7 +110,7 @@ TEST(Pictures, DrawSizeIsCutToTheArea) {
 
 TEST(Pictures, CoreHeaderAndTopDown) {
   Bmp core(12, 90, 60, 8);
-  PictureRecord r = pictureRecord(core.picture, 498, 304);
+  PictureRecord r = recordOf(core.picture, 498, 304);
   ASSERT_TRUE(r.drawable);
   EXPECT_EQ(r.width, 90);
   EXPECT_EQ(r.rows, 60);
@@ -108,7 +118,7 @@ TEST(Pictures, CoreHeaderAndTopDown) {
   EXPECT_EQ(pictureDraw(r, 0).lines, 60u);
 
   Bmp topDown(40, 120, -80);
-  r = pictureRecord(topDown.picture, 498, 63);
+  r = recordOf(topDown.picture, 498, 63);
   ASSERT_TRUE(r.drawable);
   EXPECT_TRUE(r.topDown);
   EXPECT_EQ(r.rows, 80);
@@ -120,34 +130,34 @@ TEST(Pictures, CoreHeaderAndTopDown) {
 }
 
 TEST(Pictures, ShortOrStrangeDataIsNotDrawn) {
-  EXPECT_FALSE(pictureRecord(Picture{}, 498, 304).drawable);
+  EXPECT_FALSE(recordOf(Picture{}, 498, 304).drawable);
   // One byte short of the last scan line.
   Bmp shortBits(40, 10, 10, 24, 10 * 32 - 1);
-  EXPECT_FALSE(pictureRecord(shortBits.picture, 498, 304).drawable);
+  EXPECT_FALSE(recordOf(shortBits.picture, 498, 304).drawable);
   Bmp exact(40, 10, 10, 24, 10 * 32);
-  EXPECT_TRUE(pictureRecord(exact.picture, 498, 304).drawable);
+  EXPECT_TRUE(recordOf(exact.picture, 498, 304).drawable);
   // Rows of a 1-bit picture are padded to four bytes.
   Bmp mono(40, 33, 2, 1, 16);
-  EXPECT_TRUE(pictureRecord(mono.picture, 498, 304).drawable);
+  EXPECT_TRUE(recordOf(mono.picture, 498, 304).drawable);
   Bmp monoShort(40, 33, 2, 1, 15);
-  EXPECT_FALSE(pictureRecord(monoShort.picture, 498, 304).drawable);
+  EXPECT_FALSE(recordOf(monoShort.picture, 498, 304).drawable);
   // Huge sizes must not wrap around.
   Bmp huge(40, 0x7FFFFFFF, 0x7FFFFFFF, 32, 64);
-  EXPECT_FALSE(pictureRecord(huge.picture, 498, 304).drawable);
+  EXPECT_FALSE(recordOf(huge.picture, 498, 304).drawable);
   Bmp oddDepth(40, 10, 10, 7, 1000);
-  EXPECT_FALSE(pictureRecord(oddDepth.picture, 498, 304).drawable);
+  EXPECT_FALSE(recordOf(oddDepth.picture, 498, 304).drawable);
   Bmp jpeg(40, 10, 10, 24, 400, 4, 400);
-  EXPECT_FALSE(pictureRecord(jpeg.picture, 498, 304).drawable);
+  EXPECT_FALSE(recordOf(jpeg.picture, 498, 304).drawable);
   Bmp rle(40, 10, 10, 8, 50, 1, 50);
-  EXPECT_TRUE(pictureRecord(rle.picture, 498, 304).drawable);
+  EXPECT_TRUE(recordOf(rle.picture, 498, 304).drawable);
   Bmp rleLong(40, 10, 10, 8, 50, 1, 51);
-  EXPECT_FALSE(pictureRecord(rleLong.picture, 498, 304).drawable);
+  EXPECT_FALSE(recordOf(rleLong.picture, 498, 304).drawable);
   Bmp zeroWide(40, 0, 10, 24, 0);
-  EXPECT_FALSE(pictureRecord(zeroWide.picture, 498, 304).drawable);
+  EXPECT_FALSE(recordOf(zeroWide.picture, 498, 304).drawable);
   // A colour table that claims more than its block holds.
   Bmp palette(40, 4, 4, 8, 16);
   palette.picture.length = 14 + 40 + 1000;
-  EXPECT_FALSE(pictureRecord(palette.picture, 498, 304).drawable);
+  EXPECT_FALSE(recordOf(palette.picture, 498, 304).drawable);
 }
 
 TEST(Painting, BannerPosition) {

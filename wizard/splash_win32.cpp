@@ -41,7 +41,7 @@ LRESULT CALLBACK splashProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 void showSplash(const Picture& splashBitmap, uint8_t splashSeconds, void* instanceHandle) {
   // The whole picture is shown, however large: the screen does not cut it.
-  splashPicture = pictureRecord(splashBitmap, 0x7FFFFFFF, 0x7FFFFFFF);
+  pictureRecord(splashBitmap, 0x7FFFFFFF, 0x7FFFFFFF, splashPicture);
   // A picture whose bits would be read past the script is not shown at all.
   if (!splashPicture.drawable) return;
 
