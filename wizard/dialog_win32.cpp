@@ -68,7 +68,7 @@ int CALLBACK browsePlacement(HWND browser, UINT message, LPARAM, LPARAM) {
   GetClientRect(browser, &own);
   // Centred across the wizard's client area, its top 44 pixels below the client's top.
   POINT at{(wizard.right - own.right) >> 1, 44};
-  ClientToScreen(g.dialog, &at);
+  MapWindowPoints(g.dialog, HWND_DESKTOP, &at, 1);  // to screen pixels
   SetWindowPos(browser, HWND_BOTTOM, at.x, at.y, 0, 0, SWP_NOSIZE);
   return 0;
 }
