@@ -329,7 +329,9 @@ void WizardView::setProgressRange(int max, int step) {
 
 uint32_t WizardView::destinationText(char* out, uint32_t room) {
   out[0] = 0;
-  const int n = GetWindowTextA(control(kDestinationEdit), out, int(room));
+  // What GetWindowText does for a window of this process: the edit copies at most room - 1
+  // characters and a terminating zero, and answers with the number of characters copied.
+  const int n = int(SendMessageA(control(kDestinationEdit), WM_GETTEXT, room, LPARAM(out)));
   return n > 0 ? uint32_t(n) : 0;
 }
 
