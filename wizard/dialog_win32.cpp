@@ -13,6 +13,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include "core/bytes.h"
 #include "wizard/controls.h"
 #include "wizard/geometry.h"
 #include "wizard/pages.h"
@@ -133,7 +134,7 @@ int setUpFontsAndLink() {
   HDC dc = GetDC(link);
   HGDIOBJ previous = SelectObject(dc, g.dialogFont);
   SIZE extent{};
-  GetTextExtentPoint32A(dc, linkText, lstrlenA(linkText), &extent);
+  GetTextExtentPoint32A(dc, linkText, int(textLength(linkText)), &extent);
   SelectObject(dc, previous);
   ReleaseDC(link, dc);
   const HyperlinkLayout layout = hyperlinkLayout(clientRect(link), int(extent.cx));
