@@ -3,9 +3,12 @@
 // translations match on it). Inline, so each text is stored once however many files use it.
 #pragma once
 
+#include "checks/texts.h"
+
 namespace mw {
 
-inline constexpr char kCaptionError[] = "Error";
+// The caption of every question, "Error", is the one the start-up and the checks show.
+using texts::kErrorCaption;
 
 // The destination folder cannot be made current (Retry/Cancel). %s: installDir.
 inline constexpr char kTextCreateFolder[] = "Unable to create the directory:\r\n%s";

@@ -70,7 +70,7 @@ bool makeDestination(Worker& w) {
 
 int32_t Worker::ask(const char* pattern, const char* first, const char* second, uint32_t style) {
   formatMessage(arena.messageScratch, kMessageScratchSize, pattern, first, second);
-  return os.ask(kCaptionError, arena.messageScratch, style, wizard);
+  return os.ask(kErrorCaption, arena.messageScratch, style, wizard);
 }
 
 int32_t Worker::askAboutFile(const char* pattern, const char* name) {
