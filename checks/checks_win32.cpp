@@ -116,7 +116,8 @@ int32_t Win32AdminQuery::privilegeLevel() {
 }
 
 bool Win32AdminQuery::memberOfAdministrators() {
-  HMODULE advapi = GetModuleHandleA("advapi32.dll");
+  // Loaded already (the engine imports from it): this only finds it, as GetModuleHandle would.
+  HMODULE advapi = LoadLibraryA("advapi32.dll");
   if (!advapi) return false;
   CheckTokenMembershipFn checkMembership = reinterpret_cast<CheckTokenMembershipFn>(
       reinterpret_cast<void*>(GetProcAddress(advapi, "CheckTokenMembership")));

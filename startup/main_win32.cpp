@@ -20,6 +20,9 @@
 #include "startup/script.h"
 #include "wizard/wizard.h"
 
+// The linker's name for the engine's own image in memory: its module handle.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
 namespace mw {
 namespace {
 
@@ -191,7 +194,7 @@ void wizardWorker() {
   if (!parseFront(arena.base, arena.scriptLength, script)) fail(kCorruptUnusable, ExitPayloadCorrupt);
 
   // 9, 10. The module, and the splash in wizard mode.
-  const HINSTANCE instanceHandle = GetModuleHandleA(nullptr);
+  const HINSTANCE instanceHandle = reinterpret_cast<HINSTANCE>(&__ImageBase);
   if (script.splashBitmap.length && silentMode == 0)
     showSplash(script.splashBitmap, script.splashSeconds, instanceHandle);
 
