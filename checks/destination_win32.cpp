@@ -23,10 +23,7 @@ uint32_t fromLength(UINT length, char* out, uint32_t room) {
 uint32_t registryFolder(const char* valueName, char* out, uint32_t room) {
   DWORD size = room - 1;  // keep a byte for the NUL a stored string may lack
   const DWORD type = readMachineValue(kCurrentVersionKey, valueName, out, size);
-  if (type != REG_SZ && type != REG_EXPAND_SZ) {
-    out[0] = 0;
-    return 0;
-  }
+  if (type != REG_SZ && type != REG_EXPAND_SZ) size = 0;  // no text: an empty folder
   out[size] = 0;  // size < room: the text always ends within the room
   return boundedLength(out, room);
 }
