@@ -153,10 +153,9 @@ void WizardController::enter(uint8_t page, const char* finishText) {
       break;
   }
 
-  if (side)
-    WizardView::placeFooterLine(0, geometry_.lineY, geometry_.sideWidth, geometry_.lineH);
-  else
-    WizardView::placeFooterLine(geometry_.lineX, geometry_.lineY, geometry_.lineW, geometry_.lineH);
+  // Under the picture's width in the side layout, from lineX on in the header layout.
+  WizardView::placeFooterLine(side ? 0 : geometry_.lineX, geometry_.lineY,
+                              side ? geometry_.sideWidth : geometry_.lineW, geometry_.lineH);
   if (page == 6)
     WizardView::invalidateAll();
   else
