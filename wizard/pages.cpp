@@ -29,7 +29,8 @@ bool WizardController::sideLayout() const {
   return hasSide_ && (p == 1 || p == 6);
 }
 
-bool WizardController::isNull(int id) const {
+// Out of line: enter() asks it in both of its loops.
+[[gnu::noinline]] bool WizardController::isNull(int id) const {
   if (id == kHeaderTitle || id == kHeaderSubtitle) return script_->noTitleTexts;
   if (id == kHyperlink) return !hasLink_;
   return false;
