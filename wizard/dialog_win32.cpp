@@ -211,7 +211,7 @@ void paint() {
   HDC dc = BeginPaint(g.dialog, &ps);
   if (controller.sideLayout()) {
     drawPicture(dc, g.side, 0);
-  } else if (script().bannerBitmap.length) {
+  } else {  // an absent banner's record is not drawable: nothing is drawn
     drawPicture(dc, g.banner, bannerX(script().bannerAlignment, g.bannerBand.right,
                                       g.banner.drawWidth));
   }
