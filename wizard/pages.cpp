@@ -113,7 +113,7 @@ constexpr PageLook kLooks[8] = {
 
 void WizardController::enter(uint8_t page, const char* finishText) {
   const bool side = hasSide_ && (page == 1 || page == 6);
-  const PageLook& look = kLooks[side ? 6 + page / 6 : page - 1];
+  const PageLook& look = kLooks[side ? (page == 1 ? 6 : 7) : page - 1];
   const uint8_t* textControls = side ? kSideTextControls : kHeaderTextControls;
   // The installing page counts only once its worker runs.
   if (page != 5) wizardPage = page;
