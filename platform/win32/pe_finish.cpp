@@ -18,16 +18,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "core/bytes.h"
 
-uint32_t get16(const std::vector<uint8_t>& b, size_t o) { return b[o] | (b[o + 1] << 8); }
-uint32_t get32(const std::vector<uint8_t>& b, size_t o) {
-  return uint32_t(b[o]) | (uint32_t(b[o + 1]) << 8) | (uint32_t(b[o + 2]) << 16) |
-         (uint32_t(b[o + 3]) << 24);
-}
-void put32(std::vector<uint8_t>& b, size_t o, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[o + i] = uint8_t(v >> (8 * i));
-}
+namespace {
 
 int refuse(const std::string& why) {
   std::fprintf(stderr, "mw_pe_finish: %s\n", why.c_str());
@@ -45,45 +38,46 @@ int main(int argc, char** argv) {
   if (!in) return refuse(std::string("cannot read ") + argv[1]);
   std::vector<uint8_t> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 
-  if (b.size() < 0x200 || get16(b, 0) != 0x5A4D) return refuse("not an MZ file");
-  const uint32_t peAt = get32(b, 0x3C);
-  if (peAt % 4 != 0 || peAt > b.size() - 24 || get32(b, peAt) != 0x4550) return refuse("no PE header");
-  const uint32_t sections = get16(b, peAt + 6);
-  const uint32_t optionalSize = get16(b, peAt + 20);
+  if (b.size() < 0x200 || mw::readU16(&b[0]) != 0x5A4D) return refuse("not an MZ file");
+  const uint32_t peAt = mw::readU32(&b[0x3C]);
+  if (peAt % 4 != 0 || peAt > b.size() - 24 || mw::readU32(&b[peAt]) != 0x4550) return refuse("no PE header");
+  const uint32_t sections = mw::readU16(&b[peAt + 6]);
+  const uint32_t optionalSize = mw::readU16(&b[peAt + 20]);
   const uint32_t optional = peAt + 24;
   const uint32_t tableAt = optional + optionalSize;
   constexpr uint32_t kResourceEntry = 96 + 8 * 2;
-  if (optionalSize < kResourceEntry + 8 || get16(b, optional) != 0x10B ||
-      get32(b, optional + 92) <= 2)
-    return refuse("not a PE32 image with a resource directory entry");
+  // The optional header lies before the section table, so both are in the file once it is.
   if (!sections || uint64_t(tableAt) + 40 * sections > b.size()) return refuse("no section table");
-  if (get32(b, optional + kResourceEntry)) return refuse("the resource entry is already filled");
+  if (optionalSize < kResourceEntry + 8 || mw::readU16(&b[optional]) != 0x10B ||
+      mw::readU32(&b[optional + 92]) <= 2)
+    return refuse("not a PE32 image with a resource directory entry");
+  if (mw::readU32(&b[optional + kResourceEntry])) return refuse("the resource entry is already filled");
 
-  const uint32_t first = get32(b, tableAt + 20);
-  if (get32(b, tableAt + 16) < 8 || first > b.size() - 8) return refuse("no first section data");
-  const uint32_t rva = get32(b, first), size = get32(b, first + 4);
+  const uint32_t first = mw::readU32(&b[tableAt + 20]);
+  if (mw::readU32(&b[tableAt + 16]) < 8 || first > b.size() - 8) return refuse("no first section data");
+  const uint32_t rva = mw::readU32(&b[first]), size = mw::readU32(&b[first + 4]);
   bool inside = false;
   for (uint32_t i = 0; i < sections; ++i) {
     const uint32_t entry = tableAt + 40 * i;
-    const uint32_t va = get32(b, entry + 12);
-    const uint32_t used = std::min(get32(b, entry + 8), get32(b, entry + 16));
+    const uint32_t va = mw::readU32(&b[entry + 12]);
+    const uint32_t used = std::min(mw::readU32(&b[entry + 8]), mw::readU32(&b[entry + 16]));
     if (rva >= va && size <= used && rva - va <= used - size) inside = true;
   }
   if (!size || !inside) return refuse("the first section's 8 bytes give no place inside a section");
-  put32(b, optional + kResourceEntry, rva);
-  put32(b, optional + kResourceEntry + 4, size);
+  mw::writeU32(&b[optional + kResourceEntry], rva);
+  mw::writeU32(&b[optional + kResourceEntry + 4], size);
   for (uint32_t o = first; o < first + 8; ++o) b[o] = 0;
 
   // The image checksum: the usual one's-complement sum of 16-bit words (the checksum field
   // itself counted as zero) plus the file's length.
   const uint32_t checksumAt = optional + 64;
-  put32(b, checksumAt, 0);
+  mw::writeU32(&b[checksumAt], 0);
   uint64_t sum = 0;
   for (size_t o = 0; o < b.size(); o += 2) {
     sum += b[o] | (o + 1 < b.size() ? b[o + 1] << 8 : 0);
     sum = (sum & 0xFFFF) + (sum >> 16);
   }
-  put32(b, checksumAt, uint32_t(sum + b.size()));
+  mw::writeU32(&b[checksumAt], uint32_t(sum + b.size()));
 
   std::ofstream os(argv[2], std::ios::binary | std::ios::trunc);
   os.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
