@@ -169,7 +169,11 @@ constexpr uint32_t kTextBufferSize = 1024;
 // ---------------------------------------------------------------------------------------------
 // Default destination and the folders of the run-after action
 
-
+// Whether `folder` names a folder from a root, as every destination must: a network path that
+// begins with two backslashes, or a drive letter, ":" and "\". Anything else would be resolved
+// against whatever folder the installer happened to start in. The wizard's destination check and
+// the silent mode's "/s FOLDER" both hold to it.
+bool isAbsoluteFolder(const char* folder);
 
 constexpr uint32_t kInstallDirRoom = 1024;   // the arena's installDir region, NUL included
 constexpr uint32_t kBaseFolderRoom = 256;    // room given to a base-folder query

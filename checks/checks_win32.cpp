@@ -3,6 +3,7 @@
 #include "checks/checks_win32.h"
 
 #include "core/bytes.h"
+#include "platform/win32/dll_search.h"
 
 #include <lm.h>
 #include <shellapi.h>
@@ -93,8 +94,9 @@ int32_t Win32AdminQuery::privilegeLevel() {
   MultiByteToWideChar(CP_ACP, 0, name, -1, wideName, 256);
   wideName[256] = 0;
 
-  // Loaded by name at run time: the engine has no import of the account library.
-  HMODULE library = LoadLibraryA("netapi32.dll");
+  // Loaded at run time (the engine has no import of the account library), by its full path:
+  // netapi32 is no known DLL, so its bare name would find a copy planted beside the installer.
+  HMODULE library = loadSystemLibrary("netapi32.dll");
   if (!library) return kPrivilegeNoService;
   int32_t level = kPrivilegeNoService;
   NetUserGetInfoFn getInfo =
@@ -117,7 +119,7 @@ int32_t Win32AdminQuery::privilegeLevel() {
 
 bool Win32AdminQuery::memberOfAdministrators() {
   // Loaded already (the engine imports from it): this only finds it, as GetModuleHandle would.
-  HMODULE advapi = LoadLibraryA("advapi32.dll");
+  HMODULE advapi = loadSystemLibrary("advapi32.dll");
   if (!advapi) return false;
   CheckTokenMembershipFn checkMembership = reinterpret_cast<CheckTokenMembershipFn>(
       reinterpret_cast<void*>(GetProcAddress(advapi, "CheckTokenMembership")));

@@ -70,6 +70,37 @@ int32_t expandSetupPath(const char* text, const char* installDir, char* out, uin
 
 static char lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; }
 
+// The component `name` of `length` characters up to its first dot, without trailing blanks,
+// against the device names.
+static bool isDeviceStem(const char* name, uint32_t length) {
+  uint32_t n = 0;
+  while (n < length && name[n] != '.') ++n;
+  while (n && name[n - 1] == ' ') --n;
+  char stem[7];
+  if (n < 3 || n > 6) return false;
+  for (uint32_t i = 0; i < n; ++i) stem[i] = lower(name[i]);
+  stem[n] = 0;
+  static constexpr char kNames[][7] = {"nul", "con", "prn", "aux", "clock$"};
+  for (const char* device : kNames) {
+    uint32_t i = 0;
+    while (device[i] && device[i] == stem[i]) ++i;
+    if (device[i] == 0 && stem[i] == 0) return true;
+  }
+  const bool port = (stem[0] == 'c' && stem[1] == 'o' && stem[2] == 'm') ||
+                    (stem[0] == 'l' && stem[1] == 'p' && stem[2] == 't');
+  return n == 4 && port && stem[3] >= '1' && stem[3] <= '9';
+}
+
+bool namesDevice(const char* path) {
+  const char* start = path;
+  for (const char* p = path;; ++p) {
+    if (*p && !isSeparator(*p)) continue;
+    if (isDeviceStem(start, uint32_t(p - start))) return true;
+    if (!*p) return false;
+    start = p + 1;
+  }
+}
+
 static bool endsWithNoCase(const char* text, uint32_t length, const char* ending) {
   const uint32_t n = uint32_t(textLength(ending));
   if (length < n) return false;

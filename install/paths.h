@@ -54,4 +54,11 @@ uint32_t progressPosition(uint32_t done, uint32_t total);
 
 inline bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
+// True when a component of `path` ('\' or '/' separated) is a device name: NUL, CON, PRN, AUX,
+// COM1 to COM9, LPT1 to LPT9 or CLOCK$, in any case, alone or with an extension ("nul.txt"),
+// trailing blanks ignored. Windows opens the device for such a name in every folder, so a file
+// of that name would write to a port or nowhere, and the uninstaller could never remove it.
+// The packager refuses the same names.
+bool namesDevice(const char* path);
+
 }  // namespace mw

@@ -14,6 +14,18 @@ std::string shortened(const std::string& path) {
   return buffer.c_str();
 }
 
+TEST(DeviceNames, AnyComponentWithOrWithoutExtension) {
+  for (const char* device :
+       {"NUL", "nul", "Con", "PRN", "aux", "COM1", "com9", "LPT1", "lpt9", "CLOCK$", "clock$",
+        "nul.txt", "CON.tar.gz", "aux ", "nul .txt", "nul.", "docs\\nul", "docs/aux.txt",
+        "a\\com3\\b.txt", "LPT5\\x"})
+    EXPECT_TRUE(namesDevice(device)) << device;
+  for (const char* name :
+       {"null", "nul1", "console", "COM0", "COM10", "LPT", "lpt0.txt", "com", "clock", "clock$$",
+        "a.nul", "xcon", "docs\\nully\\con1.txt", "my aux", "readme.txt", "COM1x"})
+    EXPECT_FALSE(namesDevice(name)) << name;
+}
+
 TEST(DisplayPath, ShortensLongPathsToHeadEllipsisAndTail) {
   const std::string dir = "C:\\Program Files\\Sample Vendor Group\\Sample Product Suite\\";
   const std::string name = "runtime\\lib\\security\\policy\\unlimited\\local_policy.jar";

@@ -1,5 +1,7 @@
 // The script's registry values and the uninstall registration, each key logged with whether
-// this installation created it ('C') or found it ('O').
+// this installation created it ('C') or found it ('O'). A key that could be neither opened nor
+// created is not logged at all (nothing was made there to undo), and like a value that could not
+// be set it makes the installation incomplete.
 #include "core/bytes.h"
 #include "install/paths.h"
 #include "install/texts.h"
@@ -20,26 +22,33 @@ bool logRecordHead(Worker& w, uint8_t kind, uint32_t root, const char* lead, uin
 }
 
 // The uninstall registration: DisplayName and UninstallString under HKLM, logged as created
-// whatever it was before, with an empty value name.
+// whatever it was before (the key is this product's own), with an empty value name. The command
+// is quoted: unquoted, a blank in the folder makes the system try the path's first word as a
+// program ("C:\Program" for "C:\Program Files\...").
 bool registerUninstaller(Worker& w) {
   const char* product = w.job.front->productName;
   TextBuilder key(w.arena.pathScratch, kPathScratchSize);
   key.append(kUninstallKeyPrefix);
   key.append(product);
   TextBuilder command(w.arena.messageScratch, kMessageScratchSize);
+  command.appendChar('"');
   command.append(w.arena.installDir);
   command.append(kUninstallerName);
-  if (key.fits()) {
-    bool created = false;
-    if (RegKey handle = w.os.openOrCreateKey(kRootLocalMachine, w.arena.pathScratch, created)) {
-      w.os.setValue(handle, kValueDisplayName, 1, product, uint32_t(textLength(product)));
-      if (command.fits())
-        w.os.setValue(handle, kValueUninstallString, 1, w.arena.messageScratch, command.length);
-      w.os.closeKey(handle);
-    }
-  }
+  command.appendChar('"');
   // Without a key name or a command that fit, the product cannot be registered whole.
-  if (!key.fits() || !command.fits()) w.lose();
+  RegKey handle = nullptr;
+  bool created = false;
+  if (key.fits() && command.fits())
+    handle = w.os.openOrCreateKey(kRootLocalMachine, w.arena.pathScratch, created);
+  if (!handle) {
+    w.lose();
+    return true;
+  }
+  const bool set =
+      w.os.setValue(handle, kValueDisplayName, 1, product, uint32_t(textLength(product))) &&
+      w.os.setValue(handle, kValueUninstallString, 1, w.arena.messageScratch, command.length);
+  w.os.closeKey(handle);
+  if (!set) w.lose();
   return logRecordHead(w, kRecordCreated, kRootLocalMachine, kUninstallKeyPrefix,
                        kUninstallKeyPrefixLength, product) &&
          logByte(w, 0);
@@ -50,37 +59,38 @@ bool registerUninstaller(Worker& w) {
 bool writeRegistry(Worker& w) {
   // The end of the shortcut paths.
   if (!logByte(w, 0)) return false;
+  w.logSection = LogRecords;
   RegistryEntry entry;
   while (nextRegistryEntry(w.cursor, entry) == ReadItem) {
     if (!w.pause()) return false;
     bool created = false;
     RegKey key = w.os.openOrCreateKey(entry.root, entry.subkey, created);
-    // A key that could be neither opened nor made is logged as created: the uninstaller's
-    // attempt on it is harmless.
-    const uint8_t kind = (key && !created) ? kRecordOpened : kRecordCreated;
-    if (!logRecordHead(w, kind, entry.root, "", 0, entry.subkey)) {
-      if (key) w.os.closeKey(key);
-      return false;
+    if (!key) {
+      w.lose();
+      continue;
     }
     const bool isDefault = entry.typeByte < 0;
-    const bool logged = isDefault ? logByte(w, kDefaultValueMarker) : logString(w, entry.valueName);
+    const bool logged =
+        logRecordHead(w, created ? kRecordCreated : kRecordOpened, entry.root, "", 0,
+                      entry.subkey) &&
+        (isDefault ? logByte(w, kDefaultValueMarker) : logString(w, entry.valueName));
     if (!logged) {
-      if (key) w.os.closeKey(key);
+      w.os.closeKey(key);
       return false;
     }
-    if (!key) continue;
     const char* name = isDefault ? nullptr : entry.valueName;
+    bool set = false;
     if (entry.valueType == kRegDword) {
-      w.os.setValue(key, name, entry.valueType, entry.data, 4);
+      set = w.os.setValue(key, name, entry.valueType, entry.data, 4);
     } else {
+      // A value that does not fit is not written cut.
       const int32_t length = expandSetupPath(reinterpret_cast<const char*>(entry.data),
                                              w.arena.installDir, w.arena.pathScratch,
                                              kPathScratchSize);
-      if (length >= 0)
-        w.os.setValue(key, name, entry.valueType, w.arena.pathScratch, uint32_t(length));
-      else
-        w.lose();  // a value that does not fit is not written cut
+      set = length >= 0 &&
+            w.os.setValue(key, name, entry.valueType, w.arena.pathScratch, uint32_t(length));
     }
+    if (!set) w.lose();
     w.os.closeKey(key);
   }
   return registerUninstaller(w);

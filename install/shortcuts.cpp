@@ -72,6 +72,45 @@ bool makeProgramGroup(Worker& w, const char* group) {
   return true;
 }
 
+// Makes one shortcut and leaves its path in shortcutScratch, or shortcutScratch empty when none
+// was saved. False when one was due and could not be made.
+bool makeShortcut(Worker& w, const ShortcutEntry& entry, const char* group, bool haveGroup) {
+  w.arena.shortcutScratch[0] = 0;
+  ShellFolder folder;
+  const char* tail;
+  if (!folderOfKind(entry.kind, folder, tail)) return false;
+
+  TextBuilder link(w.arena.shortcutScratch, kShortcutScratchSize);
+  if (entry.kind == ShortcutProgramGroup && group) {
+    // No group folder to put it in; the Programs folder is not where it belongs.
+    if (!haveGroup) return false;
+    link.append(w.arena.pathScratch);
+  } else {
+    const uint32_t n = w.os.shellFolder(folder, w.arena.shortcutScratch, kShortcutScratchSize);
+    // An unknown folder would turn the path into one at the root of the current drive.
+    if (n == 0) return false;
+    link.length = n;
+    link.append(tail);
+    if (entry.kind == ShortcutQuickLaunch && link.fits() &&
+        !w.os.folderExists(w.arena.shortcutScratch)) {
+      w.arena.shortcutScratch[0] = 0;
+      return true;
+    }
+  }
+  link.appendChar('\\');
+  appendShortcutName(link, entry.target, wantsPif(w, entry.target));
+
+  TextBuilder target(w.arena.messageScratch, kMessageScratchSize);
+  target.length = w.os.currentFolder(w.arena.messageScratch, kMessageScratchSize);
+  bool made = target.length != 0;
+  target.appendChar('\\');
+  target.append(entry.target);
+  made = made && link.fits() && target.fits() &&
+         w.os.makeShellLink(w.arena.messageScratch, w.arena.shortcutScratch);
+  if (!made) w.arena.shortcutScratch[0] = 0;
+  return made;
+}
+
 }  // namespace
 
 bool createShortcuts(Worker& w) {
@@ -81,38 +120,16 @@ bool createShortcuts(Worker& w) {
   const bool haveGroup = group && makeProgramGroup(w, group);
   // The end of the file names, then the group as the script has it (empty: just its NUL).
   if (!logByte(w, 0) || !logString(w, group ? group : "")) return false;
+  w.logSection = LogShortcuts;
 
+  // A shortcut that cannot be made (its folder unknown, its path too long, the link not saved)
+  // is not logged, and the installation is incomplete. The one exception is a Quick Launch
+  // shortcut on a system without a Quick Launch folder: there is no such place to promise.
   ShortcutEntry entry;
   while (nextShortcut(w.cursor, entry) == ReadItem) {
     if (!w.pause()) return false;
-    ShellFolder folder;
-    const char* tail;
-    if (!folderOfKind(entry.kind, folder, tail)) continue;
-
-    TextBuilder link(w.arena.shortcutScratch, kShortcutScratchSize);
-    if (entry.kind == ShortcutProgramGroup && group) {
-      // No group folder to put it in; the Programs folder is not where it belongs.
-      if (!haveGroup) continue;
-      link.append(w.arena.pathScratch);
-    } else {
-      const uint32_t n = w.os.shellFolder(folder, w.arena.shortcutScratch, kShortcutScratchSize);
-      // An unknown folder would turn the path into one at the root of the current drive.
-      if (n == 0) continue;
-      link.length = n;
-      link.append(tail);
-    }
-    link.appendChar('\\');
-    appendShortcutName(link, entry.target, wantsPif(w, entry.target));
-
-    TextBuilder target(w.arena.messageScratch, kMessageScratchSize);
-    target.length = w.os.currentFolder(w.arena.messageScratch, kMessageScratchSize);
-    if (target.length == 0) continue;
-    target.appendChar('\\');
-    target.append(entry.target);
-    if (!link.fits() || !target.fits()) continue;
-
-    w.os.makeShellLink(w.arena.messageScratch, w.arena.shortcutScratch);
-    if (!logString(w, w.arena.shortcutScratch)) return false;
+    if (!makeShortcut(w, entry, group, haveGroup)) w.lose();
+    if (w.arena.shortcutScratch[0] && !logString(w, w.arena.shortcutScratch)) return false;
   }
   return true;
 }

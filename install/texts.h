@@ -22,6 +22,9 @@ inline constexpr char kTextWriteFile[] = "Error writing file:\r\n%s%s";
 inline constexpr char kTextIntegrity[] = "%s\r\n\r\nFile integrity check has failed. Do you want to continue?";
 
 inline constexpr char kUninstallerName[] = "Uninstall.exe";
+// The new uninstaller is written under this name beside the old one and moved over it only once
+// it is complete, so a stopped reinstall never leaves a registered Uninstall.exe that cannot run.
+inline constexpr char kUninstallerTempName[] = "Uninstall.tmp";
 inline constexpr char kSetupPathMarker[] = "<SetupPath>";
 inline constexpr unsigned kSetupPathMarkerLength = sizeof(kSetupPathMarker) - 1;  // 11
 // Below the roaming application-data folder.

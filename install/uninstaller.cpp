@@ -1,5 +1,6 @@
 // Uninstall.exe: the uninstaller image from the payload, the log appended as the installation
-// goes, then the gap, the installer's manifest, the tail and the patched header.
+// goes, then the gap, the installer's manifest, the tail and the patched header. It is written
+// as kUninstallerTempName and takes the place of Uninstall.exe only when it is complete.
 #include "core/bytes.h"
 #include "decompress/decompress.h"
 #include "install/texts.h"
@@ -35,7 +36,10 @@ bool writeZeros(Worker& w, uint32_t count) {
 bool writeUninstaller(Worker& w, const void* data, uint32_t length) {
   if (!w.log) return true;  // lost earlier at the user's choice
   bool ignored = false;
-  if (!w.writeAll(w.log, data, length, kUninstallerName, ignored)) return false;
+  if (!w.writeAll(w.log, data, length, kUninstallerTempName, ignored)) {
+    w.logUsable = false;  // stopped part way through a write: the log cannot be finished
+    return false;
+  }
   if (ignored) {
     // The file can no longer become a working uninstaller; leave it as it is.
     w.os.closeFile(w.log);
@@ -73,9 +77,9 @@ bool startUninstaller(Worker& w) {
   if (!w.logUsable) w.lose();
 
   for (;;) {
-    w.log = w.os.createFile(kUninstallerName);
+    w.log = w.os.createFile(kUninstallerTempName);
     if (w.log) break;
-    const int32_t answer = w.askAboutFile(kTextCreateFile, kUninstallerName);
+    const int32_t answer = w.askAboutFile(kTextCreateFile, kUninstallerTempName);
     if (answer == AnswerRetry) continue;
     w.logUsable = false;
     return answer == AnswerIgnore;
@@ -89,7 +93,11 @@ bool startUninstaller(Worker& w) {
 }
 
 bool finishUninstaller(Worker& w) {
-  if (!w.log) return true;
+  if (!w.log) {
+    // Lost at the user's choice (Ignore): whatever was written of it is no uninstaller.
+    w.os.removeFile(kUninstallerTempName);
+    return true;
+  }
   const UninstallLayout layout = uninstallLayout(w.logLength);
   if (!writeZeros(w, layout.manifestAt - layout.logEnd)) return false;
   uint32_t length = 0;
@@ -99,7 +107,10 @@ bool finishUninstaller(Worker& w) {
   if (length && !writeUninstaller(w, manifest, length)) return false;
   if (!writeZeros(w, kManifestSize - length + (layout.fileSize - layout.manifestAt - kManifestSize)))
     return false;
-  if (!w.log) return true;  // a write was ignored on the way
+  if (!w.log) {  // a write was ignored on the way
+    w.os.removeFile(kUninstallerTempName);
+    return true;
+  }
 
   LocalTime now{};
   w.os.localTime(now);
@@ -111,8 +122,32 @@ bool finishUninstaller(Worker& w) {
   }
   const bool closed = w.os.closeFile(w.log);
   w.log = nullptr;
-  if (!patched || !closed || !w.logUsable) w.lose();
+  // Only a complete image replaces the Uninstall.exe that may be there (the one a registration
+  // points at); one that failed on the way is kept from doing so.
+  const bool placed =
+      patched && closed && w.logUsable && w.os.replaceFile(kUninstallerTempName, kUninstallerName);
+  if (!placed) {
+    w.os.removeFile(kUninstallerTempName);
+    w.lose();
+  }
   return true;
+}
+
+void settleStoppedUninstaller(Worker& w) {
+  if (!w.log) return;  // never made, or already finished or removed
+  uint8_t probe[2];
+  const bool earlier = w.os.readFileAt(kUninstallerName, 0, probe, sizeof probe) == sizeof probe;
+  if (!earlier && w.logUsable) {
+    // The lists still open are closed empty: no program group when the files did not end, no
+    // more shortcuts, and the records end at the gap.
+    bool closed = true;
+    if (w.logSection == LogFiles) closed = logByte(w, 0) && logByte(w, 0);
+    if (closed && w.logSection != LogRecords) closed = logByte(w, 0);
+    if (closed && finishUninstaller(w)) return;
+  }
+  if (w.log) w.os.closeFile(w.log);
+  w.log = nullptr;
+  w.os.removeFile(kUninstallerTempName);
 }
 
 }  // namespace mw

@@ -12,9 +12,12 @@ namespace {
 // The chunk read buffer holds the largest chunk a packager may write.
 constexpr uint32_t kChunkBufferSize = 1114112;
 
+// A name the installation may create: inside its folder and no device's name.
+bool isInstallableName(const char* name) { return isContainedPath(name) && !namesDevice(name); }
+
 // Walks a copy of the cursor over every list before anything is created. A script whose lists
 // run past its end, or that names a file, program group or shortcut target outside the folder
-// it belongs in, is refused whole: nothing is ever written outside installDir, and a corrupt
+// it belongs in or after a device, is refused whole: nothing is ever written outside installDir, and a corrupt
 // installer leaves no half installation behind. On the way it counts the progress units.
 // Not inlined: its entries would widen installWorker's frame, and the worker's own state with it.
 [[gnu::noinline]] bool checkLists(const ScriptCursor& start, uint32_t& units) {
@@ -23,7 +26,7 @@ constexpr uint32_t kChunkBufferSize = 1114112;
   FileEntry file;
   ReadResult r;
   while ((r = nextFileEntry(cursor, file)) == ReadItem) {
-    if (!isContainedPath(file.name)) return false;
+    if (!isInstallableName(file.name)) return false;
     if (file.dataOffset != 0 && file.chunkCount == 0) return false;
     const uint32_t add = file.dataOffset != 0 ? file.chunkCount : 1;
     if (units + add < units) return false;
@@ -32,10 +35,10 @@ constexpr uint32_t kChunkBufferSize = 1114112;
   if (r != ReadEnd) return false;
   const char* group = nullptr;
   r = readProgramGroup(cursor, group);
-  if (r == ReadCorrupt || (group && !isContainedPath(group))) return false;
+  if (r == ReadCorrupt || (group && !isInstallableName(group))) return false;
   ShortcutEntry shortcut;
   while ((r = nextShortcut(cursor, shortcut)) == ReadItem)
-    if (!isContainedPath(shortcut.target)) return false;
+    if (!isInstallableName(shortcut.target)) return false;
   if (r != ReadEnd) return false;
   RegistryEntry value;
   while ((r = nextRegistryEntry(cursor, value)) == ReadItem) {
@@ -157,7 +160,7 @@ InstallOutcome installWorker(InstallJob& job) {
   w.chunkBuffer = nullptr;
   going = going && createShortcuts(w) && writeRegistry(w) && finishUninstaller(w);
   if (!going) {
-    if (w.log) w.os.closeFile(w.log);  // Uninstall.exe stays unfinished
+    settleStoppedUninstaller(w);
     return w.outcome;
   }
   const char* finish = nullptr;

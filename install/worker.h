@@ -17,6 +17,13 @@
 
 namespace mw {
 
+// The log's lists in their order; each ends with a 0 byte that the next step writes.
+enum LogSection : uint8_t {
+  LogFiles = 0,      // file names, then 0 and the program group
+  LogShortcuts = 1,  // shortcut paths, then 0
+  LogRecords = 2,    // registry records, ended by the gap's first zero byte
+};
+
 struct Worker {
   InstallJob& job;
   EnginePlatform& os;
@@ -31,15 +38,18 @@ struct Worker {
   uint32_t unitsDone;
   uint8_t* chunkBuffer;      // one stored chunk: [u32 h][6 zero bytes][body]
 
-  FileHandle log;            // Uninstall.exe while it is being written; null when lost
+  FileHandle log;            // the new uninstaller (kUninstallerTempName) while it is being
+                             // written; null before, after, and when lost
   uint32_t logLength;        // log bytes written after the image (n)
   bool logUsable;            // the image and every log byte so far reached the file
+  uint8_t logSection;        // the log's list being written (LogSection): what a stopped
+                             // installation must still close to finish the log
 
   explicit Worker(InstallJob& j)
       : job(j), os(*j.platform), arena(*j.arena), cursor(*j.cursor), wizard(j.wizard),
         outcome(InstallDone), installDirGiven(0),
         unitsTotal(0), unitsDone(0), chunkBuffer(nullptr), log(nullptr), logLength(0),
-        logUsable(false) {}
+        logUsable(false), logSection(0) {}
 
   void lose() {
     if (outcome == InstallDone) outcome = InstallIncomplete;
@@ -83,6 +93,10 @@ int32_t decodeStream(uint8_t* in, uint32_t h, uint8_t* out, uint32_t room, uint3
 [[gnu::noinline]] bool createShortcuts(Worker& w);
 [[gnu::noinline]] bool writeRegistry(Worker& w);
 [[gnu::noinline]] bool finishUninstaller(Worker& w);
+// After a stop (Abort, Cancel, No, a quit): an Uninstall.exe already in the folder (a reinstall)
+// is kept as it is and the new one deleted; without one, the new log is closed after what was
+// made so far and the uninstaller finished, so the user can remove a stopped first installation.
+void settleStoppedUninstaller(Worker& w);
 
 // Appends to Uninstall.exe; a write that fails is asked about like any file's. The log's
 // bytes are counted in logLength; writeUninstaller's (the image, the gap, the manifest) are not.

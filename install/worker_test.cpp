@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
@@ -258,7 +259,8 @@ class WorkerTest : public ::testing::Test {
     const uint32_t a = (t / 8 + 1) * 8;
     const uint32_t f = (a + 1154 + 511) / 512 * 512;
     ASSERT_EQ(file.size(), f);
-    EXPECT_TRUE(std::equal(log.begin(), log.end(), file.begin() + 8088)) << "log differs";
+    EXPECT_TRUE(std::equal(log.begin(), log.end(), file.begin() + 8088))
+        << "log differs: " << std::string(file.begin() + 8088, file.begin() + std::min<size_t>(file.size(), 8088 + log.size() + 40));
     for (uint32_t i = t; i < a; ++i) ASSERT_EQ(file[i], 0) << i;
     EXPECT_TRUE(std::equal(manifest.begin(), manifest.end(), file.begin() + a));
     for (uint32_t i = a + 1154; i < f; ++i) ASSERT_EQ(file[i], 0) << i;
@@ -350,8 +352,10 @@ TEST_F(WorkerTest, SilentInstallOfEverything) {
   EXPECT_EQ(os->value(kHkcu, "Software\\Existing", "Count")->type, 4u);
   EXPECT_EQ(os->value(kHkcu, "Software\\Sample\\Dword", "")->data, (Bytes{7, 1, 0, 0}));
   EXPECT_EQ(regString(kHklm, kUninstallKey + product, "DisplayName"), product);
+  // Quoted: the folder may hold blanks.
   EXPECT_EQ(regString(kHklm, kUninstallKey + product, "UninstallString"),
-            "C:\\Apps\\Tool\\Uninstall.exe");
+            "\"C:\\Apps\\Tool\\Uninstall.exe\"");
+  EXPECT_FALSE(exists("C:\\Apps\\Tool\\Uninstall.tmp")) << "the new image took the old one's place";
 
   // The first key is new, the fifth names it again in other letters and finds it.
   checkUninstaller("C:\\Apps\\Tool\\Uninstall.exe",
@@ -415,7 +419,7 @@ TEST_F(WorkerTest, DestinationLevelsAndItsQuestion) {
   // The log keeps the folder as given; everything after sees the final backslash.
   EXPECT_EQ(regString(kHkcu, "Software\\S", "Home"), "C:\\Data\\Deep\\Tool");
   EXPECT_EQ(regString(kHklm, kUninstallKey + product, "UninstallString"),
-            "C:\\Data\\Deep\\Tool\\Uninstall.exe");
+            "\"C:\\Data\\Deep\\Tool\\Uninstall.exe\"");
   checkUninstaller("C:\\Data\\Deep\\Tool\\Uninstall.exe", expectedLog("C:\\Data\\Deep\\Tool", {}, {'C'}));
 
   // Cancel ends it with nothing made.
@@ -559,7 +563,10 @@ TEST_F(WorkerTest, WriteFailureIgnoredOrAborted) {
   os->answers = {AnswerAbort};
   EXPECT_EQ(install("C:\\Apps"), InstallStopped);
   ASSERT_EQ(os->questions.size(), 1u);
-  EXPECT_EQ(os->questions[0].text, "Error writing file:\r\nC:\\Apps\\Uninstall.exe");
+  // The new image is written under its temporary name; nothing of it is left after the stop.
+  EXPECT_EQ(os->questions[0].text, "Error writing file:\r\nC:\\Apps\\Uninstall.tmp");
+  EXPECT_FALSE(exists("C:\\Apps\\Uninstall.tmp"));
+  EXPECT_FALSE(exists("C:\\Apps\\Uninstall.exe"));
 }
 
 TEST_F(WorkerTest, NamesOutsideTheFolderAreRefusedBeforeAnythingIsMade) {
@@ -586,6 +593,123 @@ TEST_F(WorkerTest, NamesOutsideTheFolderAreRefusedBeforeAnythingIsMade) {
   EXPECT_FALSE(exists("C:\\Apps"));
 }
 
+// A reinstall that is stopped keeps the registered Uninstall.exe of the installation before
+// whole: the new image is written beside it and takes its place only when complete.
+TEST_F(WorkerTest, AStoppedReinstallKeepsTheWorkingUninstaller) {
+  files = {{"a.txt", text("a")}, {"b.txt", text("b")}};
+  ASSERT_EQ(install("C:\\Apps"), InstallDone);
+  const Bytes working = read("C:\\Apps\\Uninstall.exe");
+  ASSERT_GT(working.size(), 8088u);
+
+  // Abort at a file error, No at the integrity question, a quit in the wizard: each stop leaves
+  // the old uninstaller and no temporary file.
+  for (int stop = 0; stop < 3; ++stop) {
+    files = {{"a.txt", text("A")}, {"b.txt", noise(3000, 12)}, {"c.txt", text("c")}};
+    os->questions.clear();
+    os->responder = nullptr;
+    os->quitAtPause = -1;
+    os->pauseCalls = 0;
+    std::error_code ec;
+    fs::remove_all(os->hostPath("C:\\Apps\\b.txt"), ec);
+    if (stop == 0) {
+      fs::create_directories(os->hostPath("C:\\Apps\\b.txt"));
+      os->answers = {AnswerAbort};
+    } else if (stop == 1) {
+      files[1].wrongChecksum = true;
+      os->answers = {AnswerNo};
+    } else {
+      os->quitAtPause = 3;  // before a's chunk, then before b
+    }
+    const InstallOutcome outcome = install("C:\\Apps", stop == 2);
+    EXPECT_EQ(outcome, stop == 2 ? InstallQuit : InstallStopped) << stop;
+    EXPECT_EQ(read("C:\\Apps\\Uninstall.exe"), working) << stop;
+    EXPECT_FALSE(exists("C:\\Apps\\Uninstall.tmp")) << stop;
+    EXPECT_EQ(read("C:\\Apps\\a.txt"), text("A")) << stop;
+  }
+
+  // A new image that cannot be moved into place leaves the old one too, and is not complete.
+  files = {{"a.txt", text("a")}};
+  os->questions.clear();
+  os->quitAtPause = -1;
+  os->failReplace = true;
+  EXPECT_EQ(install("C:\\Apps"), InstallIncomplete);
+  EXPECT_EQ(read("C:\\Apps\\Uninstall.exe"), working);
+  EXPECT_FALSE(exists("C:\\Apps\\Uninstall.tmp"));
+}
+
+// A stopped first installation has no uninstaller to keep: its log is closed after what was
+// made, so the Uninstall.exe it leaves removes exactly that.
+TEST_F(WorkerTest, AStoppedFirstInstallLeavesAnUninstallerForWhatItMade) {
+  files = {{"a.txt", text("a")}, {"sub\\b.txt", text("b")}, {"c.txt", text("c")}};
+  fs::create_directories(os->hostPath("C:\\Apps\\c.txt"));
+  os->answers = {AnswerAbort};
+  ASSERT_EQ(install("C:\\Apps"), InstallStopped);
+  files.pop_back();  // never created, so not logged
+  group = "";
+  values.clear();
+  Bytes log = expectedLog("C:\\Apps", {}, {});
+  log.resize(log.size() - (5 + kUninstallKey.size() + product.size() + 2));  // not registered
+  checkUninstaller("C:\\Apps\\Uninstall.exe", log);
+  EXPECT_FALSE(exists("C:\\Apps\\Uninstall.tmp"));
+
+  // Stopped among the shortcuts (a quit in the wizard): the group and the shortcuts made so far.
+  TearDown();
+  SetUp();
+  files = {{"tool.exe", peProgram()}};
+  group = "Vendor\\Tool";
+  shortcuts = {{'P', "tool.exe"}, {'D', "tool.exe"}};
+  os->quitAtPause = 3;  // before the file, its chunk, then the first shortcut
+  ASSERT_EQ(install("C:\\Apps", true), InstallQuit);
+  Writer expect;
+  expect.str(product);
+  expect.str("C:\\Apps");
+  expect.str("tool.exe");
+  expect.u8(0);
+  expect.str(group);
+  expect.u8(0);
+  checkUninstaller("C:\\Apps\\Uninstall.exe", expect.b);
+
+  // Stopped among the registry values: the records so far end at the gap.
+  TearDown();
+  SetUp();
+  files = {{"tool.exe", peProgram()}};
+  group.clear();
+  shortcuts.clear();
+  values = {{kHkcu, 1, "Software\\One", "V", text("1")}, {kHkcu, 1, "Software\\Two", "V", text("2")}};
+  os->quitAtPause = 4;  // before the file, its chunk, the first value, then the second
+  ASSERT_EQ(install("C:\\Apps", true), InstallQuit);
+  EXPECT_EQ(os->key(kHkcu, "Software\\Two"), nullptr);
+  Writer records;
+  records.str(product);
+  records.str("C:\\Apps");
+  records.str("tool.exe");
+  records.u8(0);
+  records.u8(0);  // no group
+  records.u8(0);  // no shortcuts
+  records.u8('C');
+  records.u32(kHkcu);
+  records.str("Software\\One");
+  records.str("V");
+  checkUninstaller("C:\\Apps\\Uninstall.exe", records.b);
+}
+
+// Device names are refused like names outside the folder: such a "file" would be the device
+// in every folder, and the uninstaller could never remove it.
+TEST_F(WorkerTest, DeviceNamesAreRefusedBeforeAnythingIsMade) {
+  for (const char* bad : {"nul", "CON.txt", "docs\\aux", "lpt1.log", "Com9", "bin\\clock$\\x.txt"}) {
+    TearDown();
+    SetUp();
+    files = {{"fine.txt", text("f")}, {bad, text("x")}};
+    EXPECT_EQ(install("C:\\Apps"), InstallCorrupt) << bad;
+    EXPECT_FALSE(exists("C:\\Apps")) << bad;
+  }
+  TearDown();
+  SetUp();
+  files = {{"fine.txt", text("f")}};
+  group = "Vendor\\PRN";
+  EXPECT_EQ(install("C:\\Apps"), InstallCorrupt);
+}
+
 TEST_F(WorkerTest, BlobIsReadWhereTheLocatorSaysNotAtTheEnd) {
   files = {{"a.txt", text("a")}};
   trailer = noise(3000, 10);  // e.g. a certificate table appended by a signing tool
@@ -603,20 +727,61 @@ TEST_F(WorkerTest, APayloadThatFailedItsCheckIsNeverComplete) {
   checkUninstaller("C:\\Apps\\Uninstall.exe", expectedLog("C:\\Apps", {}, {}));
 }
 
-TEST_F(WorkerTest, RegistryKeysThatCannotBeOpenedAndShellFoldersThatCannotBeFound) {
+// Values, shortcuts and the registration that could not be made: each one makes the
+// installation incomplete, and none of them is logged as made (the uninstaller would otherwise
+// delete a key or a shortcut this installation never created).
+TEST_F(WorkerTest, WhatCouldNotBeMadeIsIncompleteAndNotLogged) {
   files = {{"tool.exe", peProgram()}};
   values = {{kHkcu, 1, "Software\\Denied", "V", text("x")},
             {kHkcu, 1, "Software\\Fine", "V", text("y")}};
   os->deniedKeys = {"80000001\\software\\denied"};
   shortcuts = {{'D', "tool.exe"}, {'S', "tool.exe"}};
   os->shellFolders[FolderDesktop] = "";
-  ASSERT_EQ(install("C:\\Apps"), InstallDone);
+  ASSERT_EQ(install("C:\\Apps"), InstallIncomplete);
   EXPECT_EQ(os->key(kHkcu, "Software\\Denied"), nullptr);
   EXPECT_EQ(regString(kHkcu, "Software\\Fine", "V"), "y");
-  // The unknown desktop gets no shortcut and no log entry; the denied key is logged as made.
+  values.erase(values.begin());
   checkUninstaller("C:\\Apps\\Uninstall.exe",
                    expectedLog("C:\\Apps", {"C:\\Users\\tester\\Start Menu\\Programs\\Startup\\tool.lnk"},
-                               {'C', 'C'}));
+                               {'C'}));
+
+  // Each kind of failure on its own.
+  const std::vector<std::function<void(HostPlatform&)>> faults = {
+      [](HostPlatform& p) { p.failValues = {"V"}; },
+      [](HostPlatform& p) { p.failValues = {"UninstallString"}; },
+      [](HostPlatform& p) { p.deniedKeys = {"80000002\\" + kUninstallKey + "Sample Tool"}; },
+      [](HostPlatform& p) { p.failLinks = {"C:\\Users\\tester\\Desktop\\tool.lnk"}; },
+  };
+  for (size_t i = 0; i < faults.size(); ++i) {
+    TearDown();
+    SetUp();
+    files = {{"tool.exe", peProgram()}};
+    values = {{kHkcu, 1, "Software\\Fine", "V", text("y")}};
+    shortcuts = {{'D', "tool.exe"}};
+    faults[i](*os);
+    EXPECT_EQ(install("C:\\Apps"), InstallIncomplete) << "fault " << i;
+    EXPECT_TRUE(os->questions.empty());
+  }
+  // The denied registration is not logged; the shortcut that was not saved is not either.
+  Bytes log = read("C:\\Apps\\Uninstall.exe");
+  const std::string logText(log.begin() + 8088, log.end());
+  EXPECT_EQ(logText.find("tool.lnk"), std::string::npos);
+  TearDown();
+  SetUp();
+  files = {{"tool.exe", peProgram()}};
+  os->deniedKeys = {"80000002\\" + kUninstallKey + "Sample Tool"};
+  ASSERT_EQ(install("C:\\Apps"), InstallIncomplete);
+  log = read("C:\\Apps\\Uninstall.exe");
+  EXPECT_EQ(std::string(log.begin() + 8088, log.end()).find("Uninstall\\Sample Tool"), std::string::npos);
+}
+
+// Quick Launch exists only on some systems: where its folder is missing, the shortcut is not
+// made and not missed.
+TEST_F(WorkerTest, QuickLaunchOnlyWhereItExists) {
+  files = {{"readme.txt", text("r")}};
+  shortcuts = {{'Q', "readme.txt"}};
+  ASSERT_EQ(install("C:\\Apps"), InstallDone);
+  checkUninstaller("C:\\Apps\\Uninstall.exe", expectedLog("C:\\Apps", {}, {}));
 }
 
 TEST_F(WorkerTest, NoMemoryAndAPathTooLongForTheSystem) {

@@ -127,10 +127,19 @@ concept Platform = requires {
   // Releases a view from mapFile; false when the changes could not be written through.
   static_cast<bool (P::*)(FileHandle file, uint8_t* view, uint32_t length)>(&P::unmapFile);
 
+  // Moves the closed file `from` to `to`, replacing a file of that name, in one step where the
+  // system offers it (Win32: MoveFileExA with MOVEFILE_REPLACE_EXISTING; systems outside the NT
+  // family lack it and delete `to` first). False when `to` was not replaced; `from` then stays.
+  static_cast<bool (P::*)(const char* from, const char* to)>(&P::replaceFile);
+  // Deletes a closed file; false when there was none or it could not be deleted.
+  static_cast<bool (P::*)(const char* path)>(&P::removeFile);
+
   // ---- Folders --------------------------------------------------------------------------
   // Creates one folder level; false when it was not made (it exists already, its parent is
   // missing, access denied). Callers that create paths level by level ignore the result.
   static_cast<bool (P::*)(const char* path)>(&P::makeFolder);
+  // True when `path` is an existing folder.
+  static_cast<bool (P::*)(const char* path)>(&P::folderExists);
   // Makes `path` the current folder; false when it does not exist or cannot be entered.
   static_cast<bool (P::*)(const char* path)>(&P::setCurrentFolder);
   // The current folder's full path, without a final backslash unless it is a drive's root

@@ -14,10 +14,11 @@ enum SilentExit : uint32_t {
   ExitPayloadCorrupt = 3,    // the payload failed its check and the user declined (or it is unusable)
   ExitStoppedByUser = 4,     // the user stopped at an error question (Abort, Cancel, No)
   ExitAlreadyRunning = 5,    // another copy of the same installer is running
-  ExitBadDestination = 6,    // the destination is too long, or cannot be composed
+  ExitBadDestination = 6,    // the destination is too long, not a full path, or cannot be composed
   ExitIncomplete = 7,        // finished, but a file was skipped (Ignore), failed its integrity
-                             // check (kept on Yes) or could not be written whole, or the
-                             // payload failed its check and the user went on
+                             // check (kept on Yes) or could not be written whole; a value, a
+                             // shortcut, the registration or Uninstall.exe could not be made;
+                             // or the payload failed its check and the user went on
 };
 
 // One line of text per code, for tools that report an outcome (marlowick try).

@@ -1,7 +1,7 @@
 // The engine's entry: the whole life of an installer process, from the system starting it to
-// ExitProcess. It runs on the main thread and calls the stages in a fixed order: find and check
-// the payload, take the single-instance mutex, decode the setup script into the arena, read the
-// command line, show the splash, run the environment checks, work out the destination, then
+// ExitProcess. It runs on the main thread and calls the stages in a fixed order: narrow the DLL
+// search and read the command line, find and check the payload, take the single-instance mutex,
+// decode the setup script into the arena, show the splash, run the environment checks, work out the destination, then
 // either install silently right here or run the wizard (which starts the worker on a thread of
 // its own) and finish with the restart question and the run-after action.
 //
@@ -13,8 +13,10 @@
 #include "checks/texts.h"
 #include "core/bytes.h"
 #include "install/install.h"
+#include "platform/win32/dll_search.h"
 #include "platform/win32/platform_win32.h"
 #include "startup/arena.h"
+#include "startup/command_line.h"
 #include "startup/exit_codes_win32.h"
 #include "startup/payload.h"
 #include "startup/script.h"
@@ -29,7 +31,10 @@ namespace {
 // The run's state: zero-filled globals, which take no room in the file (they lie in the
 // uninitialised section) and are reached without run()'s long frame offsets. None of them has
 // a constructor, since nothing runs before entryPoint.
-uint8_t silentMode;        // 0 wizard, 1 "/s", 2 "/s" followed by a folder
+uint8_t silentMode;        // a SilentMode: 0 wizard, 1 "/s", 2 "/s" followed by a folder
+// Set while the installation runs on the wizard's thread: a wizard closed by its quit question
+// waits for the worker to put Uninstall.exe right before the process ends.
+volatile LONG workerBusy;
 InstallJob job;            // the installation, run here (silent) or on the wizard's thread
 // The start-up's and the checks' message texts. Formatted messages embed productName, so the
 // buffer has the room the checks ask for rather than one path's worth.
@@ -48,6 +53,8 @@ constexpr char kSelfUnreadable[] =
 constexpr char kNoMemory[] = "There is not enough memory to run the installer.";
 constexpr char kFolderTooLong[] =
     "The destination folder given after /s is too long.\r\nIt must be shorter than 1024 characters.";
+constexpr char kFolderRelative[] =
+    "The destination folder given after /s must be a full path,\r\nsuch as C:\\Program Files\\Product.";
 constexpr char kDefaultTooLong[] =
     "The destination folder is too long.\r\nIt must be shorter than 1023 characters.";
 
@@ -65,29 +72,6 @@ int errorBox(HWND owner, const char* text, UINT buttons) {
 [[noreturn]] void fail(const char* text, uint32_t silentCode) {
   errorBox(nullptr, text, MB_OK);
   endProcess(silentCode);
-}
-
-// The silent switch: the first "/s" anywhere after the command line's first character, lower
-// case only; a blank right after it means a folder follows, copied unchanged (quotes, further
-// switches and trailing blanks included) into installDir. The folder must fit the region with
-// its NUL: a longer one is refused rather than cut, since a cut path names another folder.
-// Returns false when the folder is too long.
-bool scanCommandLine(char* installDir) {
-  const char* line = GetCommandLineA();
-  if (!line[0]) return true;
-  for (const char* p = line + 1; *p; ++p) {
-    if (p[0] != '/' || p[1] != 's') continue;
-    silentMode = 1;
-    if (p[2] == ' ') {
-      const char* folder = p + 3;
-      const size_t length = textLength(folder);
-      if (length >= kInstallDirSize) return false;
-      copyBytes(installDir, folder, length + 1);
-      silentMode = 2;
-    }
-    return true;
-  }
-  return true;
 }
 
 // What an installation that did not run to its end means for the process. The worker never
@@ -111,7 +95,9 @@ bool scanCommandLine(char* installDir) {
 // The installation on the wizard's worker thread: install, then turn the wizard to its
 // finished page, which lets the start-up go on once the user presses Finish.
 void wizardWorker() {
+  workerBusy = 1;
   const InstallOutcome outcome = installWorker(job);
+  workerBusy = 0;
   if ((outcome == InstallDone || outcome == InstallIncomplete) && job.finishText) {
     showFinishedPage(job.finishText);
     return;
@@ -122,6 +108,12 @@ void wizardWorker() {
 }
 
 [[noreturn]] void run() {
+  // 0. Before anything can load a library: no DLL beside the installer is ever loaded. Then the
+  // mode, so that every way out below reports through the silent exit code.
+  hardenDllSearch();
+  const SilentSwitch commandLine = findSilentSwitch(GetCommandLineA());
+  silentMode = commandLine.mode;
+
   // 1. The hand cursor for the wizard's hyperlink (null on systems without one: that is fine).
   const HCURSOR handCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32649));  // IDC_HAND
 
@@ -140,22 +132,23 @@ void wizardWorker() {
     fail(kSelfUnreadable, ExitSelfUnreadable);
   const LocatorRecord record = parseLocator(locatorBytes);
 
+  // The file's size, for the record's test below (a file this engine reads has less than 4 GiB).
+  const DWORD fileSize = SetFilePointer(installerFile, 0, nullptr, FILE_END);
+  if (fileSize == INVALID_SET_FILE_POINTER) fail(kSelfUnreadable, ExitSelfUnreadable);
+
   // 4. One copy of an installer at a time. The mutex is never released: the process's end does.
-  // The command line has not been read yet, so this exit cannot tell silent from wizard mode;
-  // the silent switch is looked at early for this one code.
   char name[11];
   instanceName(locatorBytes, name);
   HANDLE mutex = CreateMutexA(nullptr, TRUE, name);
-  if (!mutex || WaitForSingleObject(mutex, 0) != WAIT_OBJECT_0) {
-    scanCommandLine(textBuffer);  // only the mode counts here
-    endProcess(ExitAlreadyRunning);
-  }
+  if (!mutex || WaitForSingleObject(mutex, 0) != WAIT_OBJECT_0) endProcess(ExitAlreadyRunning);
 
-  // 5. The setup script and the uninstaller blob, checked against the record.
+  // 5. The setup script and the uninstaller blob, checked against the record. A record whose
+  // script or blob would reach past the file's end is a damaged payload: its sizes are not
+  // asked of the heap.
   const HANDLE heap = GetProcessHeap();
   uint32_t allocate = 0, toRead = 0;
   uint8_t* readBuffer = nullptr;
-  if (readBufferSizes(record, allocate, toRead)) {
+  if (payloadInsideFile(record, fileSize) && readBufferSizes(record, allocate, toRead)) {
     readBuffer = static_cast<uint8_t*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, allocate));
     if (!readBuffer) fail(kNoMemory, ExitSelfUnreadable);
     if (!readAt(installerFile, record.scriptOffset, readBuffer + kReadBufferLead, toRead, got))
@@ -165,7 +158,6 @@ void wizardWorker() {
   // its check; the question below is the honest answer to both.
   const bool payloadSuspect = !readBuffer || !payloadIntact(readBuffer, record);
   if (payloadSuspect) {
-    scanCommandLine(textBuffer);  // the codes below depend on the mode
     if (errorBox(nullptr, kCorruptQuestion, MB_YESNO) != IDYES)
       endProcess(ExitPayloadCorrupt);
     if (!readBuffer) fail(kCorruptUnusable, ExitPayloadCorrupt);
@@ -182,11 +174,13 @@ void wizardWorker() {
   const LoadResult loaded = loadScript(readBuffer, record, arena);
   HeapFree(heap, 0, readBuffer);
 
-  // 7. The silent switch (looked at again here: installDir exists only now).
-  silentMode = 0;
-  if (!scanCommandLine(arena.installDir)) {
-    silentMode = 2;
-    fail(kFolderTooLong, ExitBadDestination);
+  // 7. The folder after "/s ", now that installDir exists: copied whole or refused, since a
+  // cut or relative path would install somewhere else than the one given.
+  if (silentMode == ModeSilentFolder) {
+    const FolderVerdict verdict = checkSilentFolder(commandLine.folder, kInstallDirSize);
+    if (verdict != FolderAccepted)
+      fail(verdict == FolderTooLong ? kFolderTooLong : kFolderRelative, ExitBadDestination);
+    copyBytes(arena.installDir, commandLine.folder, textLength(commandLine.folder) + 1);
   }
   if (loaded != LoadOk) fail(kCorruptUnusable, ExitPayloadCorrupt);
 
@@ -235,6 +229,9 @@ void wizardWorker() {
   system.attachWizard(kHooks);
   WizardStart start{&script, arena.installDir, instanceHandle, handCursor, &wizardWorker};
   runWizard(start);
+  // A quit while installing: the worker stops at its next pause point and puts Uninstall.exe
+  // right (the old one kept, or the log finished) before it returns.
+  while (workerBusy) Sleep(20);
   if (wizardPage != 6) ExitProcess(0);
 
   // 18. Restart question and run-after action, from the PostInstall record the worker reached.

@@ -33,6 +33,13 @@ bool readBufferSizes(const LocatorRecord& record, uint32_t& allocate, uint32_t& 
   return true;
 }
 
+bool payloadInsideFile(const LocatorRecord& record, uint32_t fileSize) {
+  // Compared as the room left after scriptOffset, so no sum can wrap on the 32-bit target.
+  if (record.scriptOffset > fileSize) return false;
+  const uint32_t room = fileSize - record.scriptOffset;
+  return room >= kBlobSize && record.scriptLength <= room - kBlobSize;
+}
+
 uint32_t adler32Update(uint32_t previous, const uint8_t* bytes, uint32_t length) {
   // Both sums are reduced once per run of at most 5552 bytes: the longest run after which s2
   // still fits 32 bits, whatever 16-bit values the sums start from. A plain loop: zlib's

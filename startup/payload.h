@@ -63,6 +63,11 @@ void instanceName(const uint8_t* locatorBytes, char* name);
 // scriptLength is too small to hold the u32 prefix or so large that the sizes overflow.
 bool readBufferSizes(const LocatorRecord& record, uint32_t& allocate, uint32_t& read);
 
+// True when the record's script and the blob after it lie inside an installer file of
+// `fileSize` bytes. A record that says otherwise is a damaged payload: the engine tells it
+// apart before any memory is asked for its sizes, and asks the corrupt-payload question.
+bool payloadInsideFile(const LocatorRecord& record, uint32_t fileSize);
+
 // True when the Adler-32 over the script and then the blob in the read buffer equals the
 // record's checksum. For a record whose sizes readBufferSizes accepted.
 bool payloadIntact(const uint8_t* readBuffer, const LocatorRecord& record);

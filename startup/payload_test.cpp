@@ -42,6 +42,23 @@ TEST(Payload, BufferSizesAndChecksum) {
   EXPECT_FALSE(readBufferSizes({0, 0, 0xFFFFFFFFu - 4000}, allocate, read));
 
   EXPECT_EQ(adler32Update(1, nullptr, 0), 1u);
+}
+
+// The script and the blob must lie inside the file before their sizes are trusted: a damaged
+// scriptLength or scriptOffset is a corrupt payload, not a request for gigabytes of memory.
+TEST(Payload, ScriptAndBlobMustLieInsideTheFile) {
+  const uint32_t file = 20000 + 100 + 4272;  // a script of 100 bytes at 20000, then the blob
+  EXPECT_TRUE(payloadInsideFile({0, 20000, 100}, file));
+  EXPECT_TRUE(payloadInsideFile({0, 20000, 99}, file));       // a trailer after the blob is allowed
+  EXPECT_FALSE(payloadInsideFile({0, 20000, 101}, file));     // the blob would end past the file
+  EXPECT_FALSE(payloadInsideFile({0, 20001, 100}, file));
+  EXPECT_FALSE(payloadInsideFile({0, file - 4271, 0}, file));  // no room for the blob at all
+  EXPECT_FALSE(payloadInsideFile({0, file + 1, 0}, file));
+  // Sums that would wrap in 32 bits.
+  EXPECT_FALSE(payloadInsideFile({0, 20000, 0xFFFFFFFFu - 100}, file));
+  EXPECT_FALSE(payloadInsideFile({0, 0xFFFFFFF0u, 100}, file));
+  EXPECT_FALSE(payloadInsideFile({0, 0xFFFFFFFFu, 0xFFFFFFFFu}, 0xFFFFFFFFu));
+
   // Chained over pieces equals one run.
   const uint8_t text[] = "Wikipedia";
   EXPECT_EQ(adler32Update(1, text, 9), 0x11E60398u);

@@ -1,6 +1,7 @@
 // Destination rules: the edit's text check and the folder browser's result.
 #include "wizard/destination.h"
 
+#include "checks/checks.h"
 #include "core/text_builder.h"
 
 namespace mw {
@@ -11,10 +12,8 @@ bool isRefusedDestinationChar(char c) {
 
 bool destinationAcceptable(const char* text, uint32_t length, DriveTypeQuery driveType,
                            void* context) {
-  if (length < 3 || length > kMaxDestinationChars) return false;
-  const bool network = text[0] == '\\' && text[1] == '\\';
-  if (!network) {
-    if (text[1] != ':' || text[2] != '\\') return false;
+  if (length < 3 || length > kMaxDestinationChars || !isAbsoluteFolder(text)) return false;
+  if (text[1] == ':') {
     const char root[4] = {text[0], ':', '\\', 0};
     if (driveType(root, context) < kFirstUsableDriveType) return false;
   }

@@ -233,6 +233,27 @@ bool HostPlatform::unmapFile(FileHandle file, uint8_t* view, uint32_t length) {
   return ok;
 }
 
+bool HostPlatform::replaceFile(const char* from, const char* to) {
+  const fs::path source = hostPath(from), target = hostPath(to);
+  std::error_code ec;
+  if (failReplace || source.empty() || target.empty() || !fs::is_regular_file(source, ec))
+    return false;
+  fs::rename(source, target, ec);
+  return !ec;
+}
+
+bool HostPlatform::removeFile(const char* path) {
+  const fs::path host = hostPath(path);
+  std::error_code ec;
+  return !host.empty() && fs::is_regular_file(host, ec) && fs::remove(host, ec);
+}
+
+bool HostPlatform::folderExists(const char* path) {
+  const fs::path host = hostPath(path);
+  std::error_code ec;
+  return !host.empty() && fs::is_directory(host, ec);
+}
+
 bool HostPlatform::makeFolder(const char* path) {
   const fs::path host = hostPath(path);
   if (host.empty()) return false;
@@ -262,6 +283,8 @@ bool HostPlatform::makeShellLink(const char* targetPath, const char* shortcutPat
   const fs::path host = hostPath(shortcutPath);
   std::error_code ec;
   if (host.empty() || !fs::is_directory(host.parent_path(), ec)) return false;
+  for (const auto& denied : failLinks)
+    if (lowerCase(denied) == lowerCase(shortcutPath)) return false;
   std::string target = targetPath;
   const size_t cut = target.find_last_of('\\');
   std::ofstream out(host, std::ios::binary);
@@ -282,6 +305,8 @@ RegKey HostPlatform::openOrCreateKey(uint32_t root, const char* subkey, bool& cr
 bool HostPlatform::setValue(RegKey key, const char* name, uint32_t type, const void* data,
                             uint32_t size) {
   auto* k = static_cast<Key*>(key);
+  for (const auto& denied : failValues)
+    if (lowerCase(denied) == lowerCase(name ? name : "")) return false;
   const auto* bytes = static_cast<const uint8_t*>(data);
   k->values[lowerCase(name ? name : "")] = Value{type, std::vector<uint8_t>(bytes, bytes + size)};
   return true;

@@ -8,7 +8,8 @@
 //   shortcuts  a small text file at the shortcut's path: the target and the working folder.
 //   user       answers are taken from a queue; every question, label and bar position is kept.
 //   faults     a disk that fills after a set number of bytes, a failing allocation, denied keys,
-//              a shell folder that cannot be resolved, a quit at the n-th pause point.
+//              a shell folder that cannot be resolved, a quit at the n-th pause point, a file
+//              that cannot be replaced, shortcuts that cannot be saved.
 //
 // Host-only code: full C++ and the standard library.
 #pragma once
@@ -44,6 +45,9 @@ class HostPlatform {
   int quitAtPause = -1;                      // pausePoint returns false from this call on (1-based)
   std::set<std::string> deniedKeys;          // "root\subkey" (hex root, any case) never opened
   std::map<int32_t, std::string> shellFolders;  // ShellFolder -> Windows path; "" unresolvable
+  bool failReplace = false;                  // replaceFile fails (a file in use, access denied)
+  std::set<std::string> failLinks;           // shortcut paths (Windows, any case) never saved
+  std::set<std::string> failValues;          // value names (any case; "" the default) never set
 
   // ---- What a test inspects ----
   struct Question {
@@ -90,6 +94,9 @@ class HostPlatform {
   uint32_t readFileAt(const char* path, uint32_t offset, void* buffer, uint32_t length);
   uint8_t* mapFile(FileHandle file, uint32_t length);
   bool unmapFile(FileHandle file, uint8_t* view, uint32_t length);
+  bool replaceFile(const char* from, const char* to);
+  bool removeFile(const char* path);
+  bool folderExists(const char* path);
   bool makeFolder(const char* path);
   bool setCurrentFolder(const char* path);
   uint32_t currentFolder(char* buffer, uint32_t size);

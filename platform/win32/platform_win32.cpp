@@ -120,6 +120,22 @@ bool Win32Platform::unmapFile(FileHandle, uint8_t* view, uint32_t length) {
   return ok;
 }
 
+bool Win32Platform::replaceFile(const char* from, const char* to) {
+  if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return true;
+  // Systems outside the NT family have the call only as a stub that fails with this error: make
+  // room and move. Any other failure leaves `to` as it was.
+  if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return false;
+  DeleteFileA(to);
+  return MoveFileA(from, to) != 0;
+}
+
+bool Win32Platform::removeFile(const char* path) { return DeleteFileA(path) != 0; }
+
+bool Win32Platform::folderExists(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 bool Win32Platform::makeFolder(const char* path) { return CreateDirectoryA(path, nullptr) != 0; }
 
 bool Win32Platform::setCurrentFolder(const char* path) { return SetCurrentDirectoryA(path) != 0; }
@@ -170,17 +186,17 @@ bool Win32Platform::makeShellLink(const char* targetPath, const char* shortcutPa
 }
 
 RegKey Win32Platform::openOrCreateKey(uint32_t root, const char* subkey, bool& created) {
-  // Opened first, created only when that fails: a key that existed before the installation is
-  // one the uninstaller must not delete, so the two cases are told apart here.
+  // A key that existed before the installation is one the uninstaller must not delete: the
+  // system's own disposition tells the two cases apart (an open that failed for want of rights
+  // and a create that then found the key would otherwise pass for a new key).
   HKEY rootKey = reinterpret_cast<HKEY>(static_cast<uintptr_t>(root));
   HKEY key = nullptr;
+  DWORD disposition = 0;
   created = false;
-  if (RegOpenKeyExA(rootKey, subkey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) return key;
-  key = nullptr;
-  if (RegCreateKeyExA(rootKey, subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS)
+  if (RegCreateKeyExA(rootKey, subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                      &disposition) != ERROR_SUCCESS)
     return nullptr;
-  created = true;
+  created = disposition == REG_CREATED_NEW_KEY;
   return key;
 }
 

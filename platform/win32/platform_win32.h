@@ -45,6 +45,9 @@ class Win32Platform {
   uint32_t readFileAt(const char* path, uint32_t offset, void* buffer, uint32_t length);
   uint8_t* mapFile(FileHandle file, uint32_t length);
   bool unmapFile(FileHandle file, uint8_t* view, uint32_t length);
+  bool replaceFile(const char* from, const char* to);
+  bool removeFile(const char* path);
+  bool folderExists(const char* path);
   bool makeFolder(const char* path);
   bool setCurrentFolder(const char* path);
   uint32_t currentFolder(char* buffer, uint32_t size);

@@ -1,6 +1,7 @@
 #include "tests/support/host_engine.h"
 
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "install/install.h"
@@ -22,7 +23,11 @@ int runSilentEngine(HostPlatform& os, const char* installDir) {
   uint32_t allocate = 0, toRead = 0;
   std::unique_ptr<uint8_t[]> readBuffer;
   // A 32-bit process gets no more than this; the Windows start-up refuses when the heap says no.
-  if (readBufferSizes(record, allocate, toRead) && allocate < (256u << 20)) {
+  // As the Windows start-up: a record that reaches past the file's end is a damaged payload.
+  const uint64_t fileSize = os.installerFile.empty() ? os.installer.size()
+                                                     : std::filesystem::file_size(os.installerFile);
+  if (payloadInsideFile(record, uint32_t(fileSize)) && readBufferSizes(record, allocate, toRead) &&
+      allocate < (256u << 20)) {
     readBuffer.reset(new uint8_t[allocate]());
     os.readInstaller(record.scriptOffset, readBuffer.get() + kReadBufferLead, toRead);
   }
