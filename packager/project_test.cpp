@@ -128,7 +128,7 @@ run-from = "url"
   ASSERT_EQ(s.shortcuts.size(), 1u);
   EXPECT_EQ(s.shortcuts[0].kind, 'P');
   EXPECT_EQ(s.shortcuts[0].target, "app\\bin\\tool.exe");
-  ASSERT_EQ(s.registry.size(), 2u);
+  ASSERT_EQ(s.registry.size(), 2u + 5u);  // then the uninstall registration's (Identity tests)
   EXPECT_EQ(s.registry[0].root, 0x80000002u);
   EXPECT_EQ(s.registry[0].typeByte, 2);
   EXPECT_EQ(s.registry[0].valueName, "Path");
