@@ -53,11 +53,16 @@ int huffmanLengths(const uint64_t* leaf, int n, int* length) {
 }  // namespace
 
 void limitedCodeLengths(const uint32_t* weights, int n, int maxLength, uint8_t* lengths) {
+  // Sorted by weight, ties by symbol: the symbol rides in the key's low bits.
+  std::array<uint64_t, kMaxSymbols> key;
+  for (int i = 0; i < n; ++i) key[i] = uint64_t(weights[i]) << 9 | uint64_t(i);
+  std::sort(key.begin(), key.begin() + n);
   std::array<int, kMaxSymbols> order;
-  for (int i = 0; i < n; ++i) order[i] = i;
-  std::stable_sort(order.begin(), order.begin() + n, [&](int a, int b) { return weights[a] < weights[b]; });
   std::array<uint64_t, kMaxSymbols> leaf;
-  for (int i = 0; i < n; ++i) leaf[i] = weights[order[i]];
+  for (int i = 0; i < n; ++i) {
+    order[i] = int(key[i] & 0x1FF);
+    leaf[i] = key[i] >> 9;
+  }
   {
     // Most codes are within the limit as they are.
     std::array<int, kMaxSymbols> length;

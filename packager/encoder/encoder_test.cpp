@@ -204,7 +204,7 @@ TEST_F(RoundTrip, RealFilesSmallerThanLibbz2) {
     ours += writeStoredStream(data.data(), data.size()).size() + 10;
     theirs += libbz2Encode(data).size();
   }
-  EXPECT_LT(ours, theirs);
+  EXPECT_LT(double(ours), 0.998 * double(theirs)) << ours << " against " << theirs;
 }
 
 }  // namespace

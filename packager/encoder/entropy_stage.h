@@ -9,7 +9,6 @@
 namespace mw::encoder {
 
 constexpr int kGroupSize = 50;
-constexpr int kMinTables = 2;
 constexpr int kMaxTables = 6;
 constexpr int kMaxAlphabet = 258;
 constexpr int kMaxCodeLength = 20;

@@ -79,30 +79,24 @@ uint32_t runSymbols(uint32_t run) { return run >= 4 ? 5 : run; }
 // The first run-length stage from `at` until `limit` symbols would be exceeded: a run of
 // four or more becomes four bytes and a count. Returns the input bytes taken.
 size_t runLengthEncode(const uint8_t* data, size_t size, size_t at, uint32_t limit, std::vector<uint8_t>& out) {
-  out.clear();
+  out.resize(limit);
+  uint8_t* o = out.data();
+  uint32_t used = 0;
   size_t k = at;
   while (k < size) {
     const uint32_t run = runAt(data, size, k);
-    if (out.size() + runSymbols(run) > limit) break;
+    if (used + runSymbols(run) > limit) break;
     if (run >= 4) {
-      out.insert(out.end(), 4, data[k]);
-      out.push_back(uint8_t(run - 4));
+      std::memset(o + used, data[k], 4);
+      o[used + 4] = uint8_t(run - 4);
+      used += 5;
     } else {
-      out.insert(out.end(), run, data[k]);
+      for (uint32_t r = 0; r < run; ++r) o[used++] = data[k];
     }
     k += run;
   }
+  out.resize(used);
   return k - at;
-}
-
-size_t runLengthSize(const uint8_t* data, size_t size) {
-  size_t total = 0;
-  for (size_t k = 0; k < size;) {
-    const uint32_t run = runAt(data, size, k);
-    total += runSymbols(run);
-    k += run;
-  }
-  return total;
 }
 
 struct Transformed {
@@ -149,9 +143,11 @@ Transformed transform(const std::vector<uint8_t>& block) {
     }
     appendRun(t.symbols, zeros);
     zeros = 0;
-    int j = 1;
-    while (list[j] != r) ++j;
-    std::memmove(list + 1, list, size_t(j));
+    // The position of r in the list: most are near the front, the rest found by memchr's wide
+    // compares.
+    size_t j = 1;
+    if (list[1] != r) j = size_t(static_cast<const uint8_t*>(std::memchr(list + 2, r, size_t(t.used) - 2)) - list);
+    std::memmove(list + 1, list, j);
     list[0] = r;
     t.symbols.push_back(uint16_t(j + 1));
   }
@@ -227,11 +223,10 @@ std::vector<uint8_t> encodeStream(const uint8_t* data, size_t size, const Encode
   if (options.blockCapacity < 5 || options.blockCapacity > 900000)
     throw std::invalid_argument("encodeStream: block capacity must be 5 to 900,000 symbols");
 
-  // Blocks of about equal size: two half blocks sort and code better than a full one and a
-  // scrap.
-  const size_t total = runLengthSize(data, size);
-  const size_t blocks = (total + options.blockCapacity - 1) / options.blockCapacity;
-  uint32_t target = uint32_t(std::min<size_t>(options.blockCapacity, (total + blocks - 1) / blocks + 4));
+  // Full blocks, as the format's usual compressor fills them. Where the cut falls matters (up
+  // to 2% of a program here); equal halves gained 0.1% over 143 files of this machine but lost
+  // 2.5% on one 1.2 MB program.
+  const uint32_t target = options.blockCapacity;
 
   BitWriter out;
   out.put(24, 0x425A68u);  // "BZh"

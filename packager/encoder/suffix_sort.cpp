@@ -12,14 +12,12 @@
 namespace mw::encoder {
 namespace {
 
-template <typename C>
-void bucketBounds(const C* text, int32_t n, int32_t alphabet, int32_t* bucket, bool ends) {
-  std::fill(bucket, bucket + alphabet, 0);
-  for (int32_t i = 0; i < n; ++i) ++bucket[text[i]];
+// Each value's bucket head (or tail, one past its last slot) from the values' counts.
+void bucketBounds(const int32_t* counts, int32_t alphabet, int32_t* bucket, bool ends) {
   int32_t sum = 0;
   for (int32_t c = 0; c < alphabet; ++c) {
-    sum += bucket[c];
-    bucket[c] = ends ? sum : sum - bucket[c];
+    sum += counts[c];
+    bucket[c] = ends ? sum : sum - counts[c];
   }
 }
 
@@ -27,15 +25,15 @@ void bucketBounds(const C* text, int32_t n, int32_t alphabet, int32_t* bucket, b
 // from bucket heads), then the S-type ones (right to left from bucket tails).
 template <typename C>
 void induce(const C* text, int32_t* sa, int32_t n, int32_t alphabet, const std::vector<uint8_t>& sType,
-            int32_t* bucket) {
-  bucketBounds(text, n, alphabet, bucket, false);
+            const int32_t* counts, int32_t* bucket) {
+  bucketBounds(counts, alphabet, bucket, false);
   // The suffix in front of the end mark comes first in its bucket: it is L-type.
   sa[bucket[text[n - 1]]++] = n - 1;
   for (int32_t i = 0; i < n; ++i) {
     const int32_t j = sa[i] - 1;
     if (j >= 0 && !sType[j]) sa[bucket[text[j]]++] = j;
   }
-  bucketBounds(text, n, alphabet, bucket, true);
+  bucketBounds(counts, alphabet, bucket, true);
   for (int32_t i = n - 1; i >= 0; --i) {
     const int32_t j = sa[i] - 1;
     if (j >= 0 && sType[j]) sa[--bucket[text[j]]] = j;
@@ -55,13 +53,14 @@ void sais(const C* text, int32_t* sa, int32_t n, int32_t alphabet) {
     sType[i] = text[i] < text[i + 1] || (text[i] == text[i + 1] && sType[i + 1]);
   auto isLms = [&](int32_t i) { return i > 0 && sType[i] && !sType[i - 1]; };
 
-  std::vector<int32_t> bucket(static_cast<size_t>(alphabet), 0);
+  std::vector<int32_t> counts(static_cast<size_t>(alphabet), 0), bucket(static_cast<size_t>(alphabet), 0);
+  for (int32_t i = 0; i < n; ++i) ++counts[text[i]];
   // Stage 1: the LMS substrings sorted.
   std::fill(sa, sa + n, -1);
-  bucketBounds(text, n, alphabet, bucket.data(), true);
+  bucketBounds(counts.data(), alphabet, bucket.data(), true);
   for (int32_t i = 1; i < n; ++i)
     if (isLms(i)) sa[--bucket[text[i]]] = i;
-  induce(text, sa, n, alphabet, sType, bucket.data());
+  induce(text, sa, n, alphabet, sType, counts.data(), bucket.data());
 
   int32_t lmsCount = 0;
   for (int32_t i = 0; i < n; ++i)
@@ -104,13 +103,13 @@ void sais(const C* text, int32_t* sa, int32_t n, int32_t alphabet) {
   std::fill(sa + lmsCount, sa + n, -1);
 
   // Stage 3: every suffix, induced from the sorted LMS suffixes at their buckets' tails.
-  bucketBounds(text, n, alphabet, bucket.data(), true);
+  bucketBounds(counts.data(), alphabet, bucket.data(), true);
   for (int32_t i = lmsCount - 1; i >= 0; --i) {
     const int32_t j = sa[i];
     sa[i] = -1;
     sa[--bucket[text[j]]] = j;
   }
-  induce(text, sa, n, alphabet, sType, bucket.data());
+  induce(text, sa, n, alphabet, sType, counts.data(), bucket.data());
 }
 
 }  // namespace
