@@ -19,8 +19,8 @@ constexpr uint32_t kTextSize = 1024;
 
 char ownPath[kPathSize];     // this module's file
 char tempFolder[kPathSize];  // the temporary folder with its final backslash, or empty
-char pathBuffer[kPathSize];  // the copy's path; the wininit.ini path; a Programs folder
-char caption[kPathSize];
+char pathBuffer[kPathSize];  // the copy's folder and path; a Programs folder
+char caption[kPathSize];     // the question's caption; then a short path for wininit.ini
 char text[kTextSize];        // message texts; the copy's command line; the uninstall key's path
 char section[1536];          // wininit.ini's [Rename] section, with the line added
 

@@ -37,9 +37,10 @@ bool twoLevelsOrMore(const char* subkey) {
 }
 
 struct CheckingOps {
+  const char* tempFolder;  // the plan is handed this very pointer for the temporary folder
   bool inInstallDir = false;
   bool setFolder(const char* path) {
-    inInstallDir = path && *path != 'T';  // the temporary folder below starts with 'T'
+    inInstallDir = path != tempFolder;  // by identity: the log may name the same text
     return true;
   }
   void deleteFile(const char* path) {
@@ -72,8 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   mw::UninstallLog parsed;
   if (mw::readUninstallLog(size ? log : nullptr, uint32_t(size), &parsed)) {
     char scratch[1024];
-    CheckingOps ops;
-    mw::removeInstallation(parsed, "T:\\Temp\\", scratch, sizeof scratch, ops);
+    static const char kTemp[] = "T:\\Temp\\";
+    CheckingOps ops{kTemp};
+    mw::removeInstallation(parsed, kTemp, scratch, sizeof scratch, ops);
   }
   free(log);
   return 0;
