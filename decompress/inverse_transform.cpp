@@ -27,8 +27,8 @@ constexpr uint32_t kSegmentShift = 23;           // bits 23..30: segment number
 constexpr uint32_t kOffsetMask = 0x7FFFu;        // bits 8..22: offset inside the segment
 constexpr uint32_t kMaxSegmentLength = kOffsetMask + 1;
 constexpr uint32_t kLinkMask = 0xFFFFFu;         // bits 8..27 of an unvisited entry
-constexpr uint32_t kSeeds = 192;
-constexpr int kWalkers = 12;
+constexpr uint32_t kSeeds = 224;
+constexpr int kWalkers = 32;
 // Seeds, plus the splits of segments that reach kMaxSegmentLength, never exceed 255.
 static_assert(kSeeds + kTableEntries / kMaxSegmentLength + 1 <= kSegmentNumbers, "segment numbers");
 // Seed rows are seed * nblock / kSeeds, computed in 32 bits.
