@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "packager/diagnostics.h"
+#include "packager/signing.h"
 
 namespace mw::packager {
 
@@ -86,6 +87,7 @@ struct Project {
   uint32_t codePage = 1252;
   ScriptModel script;
   std::vector<SourceFile> sources;
+  std::optional<SigningSettings> signing;  // the [signing] table: the build signs as its last step
 };
 
 // Reads a project file. Every problem goes to `diagnostics` (with line and column); the
