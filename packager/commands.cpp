@@ -386,18 +386,23 @@ int runBuild(const BuildCommand& command, std::ostream& out, std::ostream& err) 
         << (diagnostics.errorCount() == 1 ? "" : "s") << "; no installer written\n";
     return 1;
   }
+  const std::optional<SigningSettings> signing = project.signing;
+  if (signing) {
+    if (std::string problem = signingProblem(*signing); !problem.empty()) {
+      err << "marlowick: error: signing: " << problem << "; no installer written\n";
+      return 1;
+    }
+  }
   try {
     prepareOutputPath(command.options.output);
   } catch (const std::exception& e) {
     err << "marlowick: error: " << e.what() << "\n";
     return 2;
   }
-  const std::optional<SigningSettings> signing = project.signing;
   try {
     BuildOptions options = command.options;
     std::unique_ptr<UnsignedOutput> unsignedOutput;
     if (signing) {
-      if (std::string problem = signingProblem(*signing); !problem.empty()) throw SigningError(problem);
       unsignedOutput = std::make_unique<UnsignedOutput>(options.output);
       options.output = unsignedOutput->path;
     }

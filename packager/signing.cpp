@@ -96,12 +96,13 @@ ToolRun runTool(const std::vector<std::string>& argv, const std::string& input =
 std::string essentials(const std::string& output) {
   std::istringstream in(output);
   std::string line, kept;
-  while (std::getline(in, line)) {
+  int lines = 0;
+  while (std::getline(in, line) && lines < 2) {
     if (line.find("rror") == std::string::npos && line.find("not supported") == std::string::npos) continue;
-    if (!kept.empty()) kept += "; ";
-    kept += line;
+    if (line.size() > 160) line = line.substr(0, 157) + "...";
+    kept += (lines++ ? "; " : "") + line;
   }
-  return kept.empty() ? output.substr(0, 200) : kept;
+  return kept.empty() ? output.substr(0, output.find('\n')) : kept;
 }
 
 // What osslsigncode's verify found, in a few words: OpenSSL's error lines name the failing
@@ -173,6 +174,8 @@ void signInstaller(const fs::path& input, const fs::path& output, const SigningS
     Installer installer(input);
     if (!installer.isInstaller())
       throw SigningError("'" + input.string() + "' is not an installer: " + installer.notInstallerReason());
+    if (!installer.peHeaders())
+      throw SigningError("'" + input.string() + "' has no PE headers for a signature (its stub is no Windows program)");
   }
   if (!inPath("osslsigncode"))
     throw SigningError("osslsigncode is not installed (Debian's package osslsigncode; scripts/bootstrap installs it)");

@@ -53,14 +53,15 @@ struct TryOptions {
 constexpr const char* kCrashMarker = "starting debugger";
 
 int usage(const std::string& why) {
-  const bool help = why.empty();
-  std::ostream& out = help ? std::cout : std::cerr;
-  if (!help) out << "marlowick: error: try: " << why << "\n";
-  out << "usage: marlowick try INSTALLER.exe|PROJECT.toml [--keep] [--timeout SECONDS] [-- ARGS...]\n"
+  if (!why.empty()) {
+    std::cerr << "marlowick: error: try: " << why << " (marlowick try --help shows the usage)\n";
+    return 2;
+  }
+  std::cout << "usage: marlowick try INSTALLER.exe|PROJECT.toml [--keep] [--timeout SECONDS] [-- ARGS...]\n"
       << "  runs the installer under wine in a throwaway prefix (with /s unless ARGS are given),\n"
       << "  answers any question with its stopping answer and prints what it installed\n"
       << "  exit: 0 installed, 1 not complete, 2 nothing could be run, 3 timed out, 4 crashed\n";
-  return help ? 0 : 2;
+  return 0;
 }
 
 bool parse(int argc, char** argv, TryOptions& o, int& status) {
@@ -162,17 +163,17 @@ DriverReport readDriverOutput(const std::string& out) {
 }  // namespace
 
 static int tryInstaller(const TryOptions& o) {
-  const fs::path driver = defaultDistFile("mw_driver.exe");
-  if (!fs::exists(driver)) {
-    std::cerr << "marlowick try: the test driver " << driver.string()
-              << " is missing (it is built with the Windows programs)\n";
-    return 2;
-  }
   std::error_code ec;
   if (!fs::is_regular_file(o.input, ec)) {
     std::cerr << "marlowick: error: try: '" << o.input.string() << "' "
               << (fs::is_directory(o.input, ec) ? "is a folder" : fs::exists(o.input, ec) ? "is not a regular file" : "does not exist")
               << "\n";
+    return 2;
+  }
+  const fs::path driver = defaultDistFile("mw_driver.exe");
+  if (!fs::exists(driver)) {
+    std::cerr << "marlowick try: the test driver " << driver.string()
+              << " is missing (it is built with the Windows programs)\n";
     return 2;
   }
 
@@ -212,7 +213,8 @@ static int tryInstaller(const TryOptions& o) {
 
   std::string shown;
   for (const std::string& a : o.args) shown += " " + a;
-  std::cout << "marlowick try: " << o.input.filename().string() << shown << "\n";
+  // Flushed: a CI log shows what runs while it runs.
+  std::cout << "marlowick try: " << o.input.filename().string() << shown << std::endl;
 
   std::vector<std::string> args{wine::Session::windowsPath(localDriver), "--stop-boxes", "--timeout",
                                 std::to_string(int(o.timeout))};
