@@ -1,8 +1,9 @@
 // Where a stream's blocks end. A block sorts best when its bytes are alike: a program's code
 // and its tables, or a file's text and its pictures, sort into rows that interleave and cost
-// more together than apart. Trying every cut with the full transform is several encodings'
-// work, so a cheap model decides: a piece is halved when its halves, each coded by its own
-// adaptive order-1 model, cost clearly less than the whole coded by one.
+// more together than apart. Trying cuts with the full transform is several encodings' work,
+// so a cheap model decides: a piece is cut in two, at the best of seven evenly spaced places,
+// when its parts, each coded by its own adaptive order-1 model, cost clearly less than the
+// whole coded by one; and so on for the parts.
 #pragma once
 
 #include <cstddef>
@@ -12,13 +13,13 @@
 namespace mw::encoder {
 
 struct CutOptions {
-  int depth = 3;               // halvings at most
-  size_t smallest = 65536;     // pieces shorter than this are never halved
-  double margin = 0.02;        // halves must cost this share less than the whole
+  int depth = 6;               // levels of cuts at most
+  size_t smallest = 16384;     // pieces shorter than this are never cut
+  double margin = 0.02;        // the parts must cost this share less than the whole
 };
 
 // The end offsets (increasing, the last is `end`) of the pieces a block's input data[at, end)
-// is cut into: halved, and the halves halved, while the model finds it worth it.
+// is cut into; no piece is shorter than half of `smallest`.
 std::vector<size_t> pieceEnds(const uint8_t* data, size_t at, size_t end, const CutOptions& options = {});
 
 // The adaptive order-1 code length of data[at, end), in nats: each byte coded by the counts of

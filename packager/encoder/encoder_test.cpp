@@ -137,6 +137,21 @@ TEST(PieceEnds, CutsWhereTheDataChangesAndNowhereElse) {
     four.insert(four.end(), q.begin(), q.end());
   }
   EXPECT_EQ(pieceEnds(four.data(), 0, four.size()), (std::vector<size_t>{200000, 400000, 600000, 800000}));
+  // Eight kinds of data, the range not aligned to them: several pieces, each at least half
+  // the smallest length, in order, covering the range.
+  Bytes striped;
+  for (int values : {2, 256, 4, 128, 8, 64, 16, 32}) {
+    const Bytes q = randomBytes(75000, uint32_t(values) + 1, values);
+    striped.insert(striped.end(), q.begin(), q.end());
+  }
+  const std::vector<size_t> ends = pieceEnds(striped.data(), 1000, striped.size());
+  EXPECT_GT(ends.size(), 4u);
+  size_t at = 1000;
+  for (size_t end : ends) {
+    EXPECT_GE(end - at, CutOptions().smallest / 2);
+    at = end;
+  }
+  EXPECT_EQ(at, striped.size());
 }
 
 Bytes libbz2Decode(const Bytes& stream, size_t size) {
