@@ -15,7 +15,7 @@ namespace mw::encoder {
 struct CutOptions {
   int depth = 6;               // levels of cuts at most
   size_t smallest = 16384;     // pieces shorter than this are never cut
-  double margin = 0.02;        // the parts must cost this share less than the whole
+  double margin = 0.015;       // the parts must cost this share less than the whole
 };
 
 // The end offsets (increasing, the last is `end`) of the pieces a block's input data[at, end)
