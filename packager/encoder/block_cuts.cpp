@@ -70,14 +70,11 @@ struct PairCounts {
     }
     pairs = 0;
   }
-  // The code length of these counts, or of `minus` taken from them.
-  double cost(const PairCounts* minus = nullptr) const {
+  // The code length of these counts.
+  double cost() const {
     double c = 0;
-    for (size_t k = 0; k < pairs; ++k) {
-      const uint32_t n = count[seen[k]] - (minus ? minus->count[seen[k]] : 0);
-      if (n) c -= symbolTerm()(n);
-    }
-    for (int k = 0; k < 256; ++k) c += contextTerm()(totals[k] - (minus ? minus->totals[k] : 0));
+    for (size_t k = 0; k < pairs; ++k) c -= symbolTerm()(count[seen[k]]);
+    for (int k = 0; k < 256; ++k) c += contextTerm()(totals[k]);
     return c;
   }
 };
@@ -114,15 +111,26 @@ struct Cutter {
       cell.clear();
     }
     if (cost < 0) cost = whole.cost();
-    // The best candidate: the cheapest sum of the two parts' costs.
+    // The best candidate: the cheapest sum of the two parts' costs, kept up to date as each
+    // cell moves from the part after the candidate to the part before it.
     before.clear();
+    const LogGammaTable& symbol = symbolTerm();
+    const LogGammaTable& context = contextTerm();
+    double left = 0, right = cost;
     size_t bestAt = 0;
     double best = 0, bestLeft = 0, bestRight = 0;
     for (int k = 1; k < kCells; ++k) {
-      for (const auto& [p, n] : cells[k - 1]) before.add(p, n);
+      for (const auto& [p, n] : cells[k - 1]) {
+        const uint32_t b = before.count[p], r = whole.count[p] - b;
+        left += symbol(b) - symbol(b + n);
+        right += symbol(r) - symbol(r - n);
+        const uint32_t bt = before.totals[p >> 8], rt = whole.totals[p >> 8] - bt;
+        left += context(bt + n) - context(bt);
+        right += context(rt - n) - context(rt);
+        before.add(p, n);
+      }
       const size_t m = at + (end - at) * size_t(k) / kCells;
       if (m - at < options.smallest / 2 || end - m < options.smallest / 2) continue;
-      const double left = before.cost(), right = whole.cost(&before);
       if (!bestAt || left + right < best) {
         bestAt = m;
         best = left + right;
