@@ -51,19 +51,34 @@ bool extractChunks(Worker& w, const FileEntry& entry, const char* name, FileHand
     if (!w.pause()) return false;
     if (framed) {
       // [u32 h][h - 10 bytes of body]: the body goes to byte 10, bytes 4 to 9 stay zero, and
-      // the decoder takes the ten bytes in front of the body for the headers it skips.
-      const bool haveLength = w.os.readInstaller(position, buffer, kChunkPrefix) == kChunkPrefix;
+      // the decoder takes the ten bytes in front of the body for the headers it skips. The
+      // prefix is usually known already: each body is read together with the four bytes after
+      // it, the next chunk's prefix when the chunks follow one another (as the packager lays
+      // them out), so a chunk costs one read.
+      bool haveLength = true;
+      if (position == w.aheadAt) {
+        writeU32(buffer, w.aheadLength);
+      } else {
+        haveLength = w.os.readInstaller(position, buffer, kChunkPrefix) == kChunkPrefix;
+      }
+      w.aheadAt = 0;
       const uint32_t h = readU32(buffer);
       if (!haveLength || h < kChunkHeaderCount || h > kMaxChunkHeader) {
         framed = false;  // the following chunks cannot be found either
       } else {
         const uint32_t body = h - kChunkHeaderCount;
-        const uint32_t got = w.os.readInstaller(position + kChunkPrefix, buffer + 10, body);
+        const uint32_t next = position + kChunkPrefix + body;
+        uint32_t got = w.os.readInstaller(position + kChunkPrefix, buffer + 10, body + kChunkPrefix);
+        if (got == body + kChunkPrefix) {
+          w.aheadAt = next;
+          w.aheadLength = readU32(buffer + 10 + body);
+        }
+        if (got > body) got = body;
         checksum = adler32Update(checksum, buffer + 10, got);
         if (got != body) {
           framed = false;
         } else {
-          position += kChunkPrefix + body;
+          position = next;
           uint32_t produced = 0;
           if (decodeStream(buffer, h, w.arena.outputRegion, kOutputRegionSize, produced) !=
               DecodeStreamEnd)

@@ -4,13 +4,15 @@
 #include "decompress/decompress.h"
 #include "install/paths.h"
 #include "install/texts.h"
+#include "startup/payload.h"
 
 namespace mw {
 
 namespace {
 
-// The chunk read buffer holds the largest chunk a packager may write.
-constexpr uint32_t kChunkBufferSize = 1114112;
+// The chunk read buffer holds the largest chunk a packager may write and the next chunk's
+// prefix read with it.
+constexpr uint32_t kChunkBufferSize = kMaxChunkHeader + kChunkPrefix;
 
 // A name the installation may create: inside its folder and no device's name.
 bool isInstallableName(const char* name) { return isContainedPath(name) && !namesDevice(name); }

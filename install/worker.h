@@ -36,7 +36,10 @@ struct Worker {
   uint32_t installDirGiven;  // installDir's length as the worker found it (the log keeps that)
   uint32_t unitsTotal;       // progress units: a chunk of a file with data, or an empty file
   uint32_t unitsDone;
-  uint8_t* chunkBuffer;      // one stored chunk: [u32 h][6 zero bytes][body]
+  uint8_t* chunkBuffer;      // one stored chunk: [u32 h][6 zero bytes][body], and the four
+                             // bytes after the body
+  uint32_t aheadAt;          // where the prefix read after the last body sits (0: none read)
+  uint32_t aheadLength;      // that prefix, the next chunk's h when a chunk starts there
 
   FileHandle log;            // the new uninstaller (kUninstallerTempName) while it is being
                              // written; null before, after, and when lost
@@ -50,8 +53,8 @@ struct Worker {
   explicit Worker(InstallJob& j)
       : job(j), os(*j.platform), arena(*j.arena), cursor(*j.cursor), wizard(j.wizard),
         outcome(InstallDone), installDirGiven(0),
-        unitsTotal(0), unitsDone(0), chunkBuffer(nullptr), log(nullptr), logLength(0),
-        logUsable(false), logSection(0), settling(false) {}
+        unitsTotal(0), unitsDone(0), chunkBuffer(nullptr), aheadAt(0), aheadLength(0),
+        log(nullptr), logLength(0), logUsable(false), logSection(0), settling(false) {}
 
   void lose() {
     if (outcome == InstallDone) outcome = InstallIncomplete;

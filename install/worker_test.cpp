@@ -68,6 +68,7 @@ struct TestFile {
   bool wrongChecksum = false;
   bool truncated = false;     // the first chunk's stream cut short, the checksum made to match
   bool badFraming = false;    // the first chunk's h larger than any chunk may be
+  int sharesWith = -1;        // >= 0: no chunks of its own, the data of that earlier file
 };
 
 struct Shortcut {
@@ -137,10 +138,24 @@ class WorkerTest : public ::testing::Test {
       w.u8(0); w.str("C:\\Apps"); w.str(""); w.str("");
     };
     Writer lists;
+    struct Placed {
+      uint32_t offset;
+      uint16_t chunks;
+      uint32_t adler;
+    };
+    std::vector<Placed> placed;  // per file, for the ones that share data
     for (const TestFile& f : files) {
       lists.str(f.name);
-      if (f.data.empty()) {
+      if (f.data.empty() && f.sharesWith < 0) {
         lists.u32(0);
+        placed.push_back({0, 0, 1});
+        continue;
+      }
+      if (f.sharesWith >= 0) {
+        lists.u32(placed.at(size_t(f.sharesWith)).offset);
+        lists.u16(placed.at(size_t(f.sharesWith)).chunks);
+        lists.u32(placed.at(size_t(f.sharesWith)).adler);
+        placed.push_back(placed.at(size_t(f.sharesWith)));
         continue;
       }
       const uint32_t offset = uint32_t(installer.size());
@@ -160,6 +175,7 @@ class WorkerTest : public ::testing::Test {
       lists.u32(offset);
       lists.u16(chunks);
       lists.u32(f.wrongChecksum ? adler + 1 : adler);
+      placed.push_back({offset, chunks, f.wrongChecksum ? adler + 1 : adler});
     }
     lists.u8(0);
     if (group.empty()) {
@@ -496,6 +512,25 @@ TEST_F(WorkerTest, IntegrityQuestion) {
   os->answers = {AnswerNo};
   EXPECT_EQ(install("C:\\Apps"), InstallStopped);
   EXPECT_FALSE(exists("C:\\Apps\\good.txt"));
+}
+
+// A chunk's body is read with the prefix after it, so chunks that follow one another cost one
+// read each; a file whose data lies elsewhere (shared with an earlier file) reads its first
+// prefix again.
+TEST_F(WorkerTest, OneReadPerChunkWhereChunksFollowOneAnother) {
+  files = {{"a.bin", noise(5000, 11), 2048},  // three chunks
+           {"b.bin", noise(3000, 12)},
+           {"copy of a.bin", {}},
+           {"d.txt", text("d")}};
+  files[2].sharesWith = 0;
+  ASSERT_EQ(install("C:\\Apps"), InstallDone);
+  EXPECT_EQ(read("C:\\Apps\\a.bin"), files[0].data);
+  EXPECT_EQ(read("C:\\Apps\\b.bin"), files[1].data);
+  EXPECT_EQ(read("C:\\Apps\\copy of a.bin"), files[0].data);
+  EXPECT_EQ(read("C:\\Apps\\d.txt"), text("d"));
+  // The blob; a: its first prefix and three chunks; b: one; the copy: a's first prefix again
+  // and three; d: its prefix (the copy's last read ended at b) and its chunk.
+  EXPECT_EQ(os->installerReads, 1 + 4 + 1 + 4 + 2);
 }
 
 TEST_F(WorkerTest, DamagedChunksAskTheIntegrityQuestion) {

@@ -156,6 +156,7 @@ void HostPlatform::release(void* block) {
 }
 
 uint32_t HostPlatform::readInstaller(uint32_t offset, void* buffer, uint32_t length) {
+  ++installerReads;
   if (!installerFile.empty()) {
     if (installerFd_ < 0) installerFd_ = ::open(installerFile.c_str(), O_RDONLY);
     uint32_t done = 0;

@@ -63,6 +63,7 @@ class HostPlatform {
   std::vector<std::string> labels;
   std::vector<uint32_t> progress;
   int pauseCalls = 0;
+  int installerReads = 0;  // readInstaller calls
   int openFiles = 0;                         // files created and not yet closed
   int liveBlocks = 0;                        // allocations not yet released
 

@@ -20,12 +20,9 @@ constexpr uint32_t kRtManifest = 24;
 
 HANDLE asHandle(FileHandle file) { return static_cast<HANDLE>(file); }
 
-}  // namespace
-
-bool readAt(HANDLE file, uint32_t offset, void* buffer, uint32_t length, uint32_t& got) {
+// Reads from the file's position until `length` bytes or the end of the file.
+bool readOn(HANDLE file, void* buffer, uint32_t length, uint32_t& got) {
   got = 0;
-  if (SetFilePointer(file, LONG(offset), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
-    return false;
   uint8_t* p = static_cast<uint8_t*>(buffer);
   while (got < length) {
     DWORD n = 0;
@@ -34,6 +31,15 @@ bool readAt(HANDLE file, uint32_t offset, void* buffer, uint32_t length, uint32_
     got += n;
   }
   return true;
+}
+
+}  // namespace
+
+bool readAt(HANDLE file, uint32_t offset, void* buffer, uint32_t length, uint32_t& got) {
+  got = 0;
+  if (SetFilePointer(file, LONG(offset), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
+    return false;
+  return readOn(file, buffer, length, got);
 }
 
 uint32_t shellFolderPath(int csidl, char* out, uint32_t room) {
@@ -66,8 +72,12 @@ void Win32Platform::release(void* block) {
 }
 
 uint32_t Win32Platform::readInstaller(uint32_t offset, void* buffer, uint32_t length) {
+  // The chunks are read in the order they lie in the file: a read that starts where the last one
+  // ended needs no seek, one system call fewer per chunk.
   uint32_t got = 0;
-  readAt(installer_, offset, buffer, length, got);
+  const bool read = offset == installerAt_ ? readOn(installer_, buffer, length, got)
+                                           : readAt(installer_, offset, buffer, length, got);
+  installerAt_ = read ? offset + got : kPositionUnknown;
   return got;
 }
 

@@ -64,7 +64,11 @@ class Win32Platform {
   void localTime(LocalTime& now);
 
  private:
+  // Where the installer file's position stands after the last readInstaller (the start-up's
+  // reads before this object existed moved it too, so it starts unknown).
+  static constexpr uint32_t kPositionUnknown = 0xFFFFFFFFu;
   HANDLE installer_;
+  uint32_t installerAt_ = kPositionUnknown;
   HANDLE mapping_ = nullptr;  // the one file mapping open at a time (the header patch)
   WizardHooks wizard_{};      // all null until a wizard is attached (silent mode)
 };
