@@ -5,7 +5,7 @@
 #include "install/paths.h"
 #include "install/texts.h"
 #include "install/worker.h"
-#include "startup/payload.h"
+#include "format/payload.h"
 
 namespace mw {
 

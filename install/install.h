@@ -11,9 +11,9 @@
 
 #include <stdint.h>
 
-#include "platform/engine_platform.h"
-#include "startup/arena.h"
-#include "startup/script.h"
+#include "install/system.h"
+#include "format/arena.h"
+#include "format/script.h"
 
 namespace mw {
 

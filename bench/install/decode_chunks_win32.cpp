@@ -8,7 +8,7 @@
 
 #include "core/bytes.h"
 #include "decompress/decompress.h"
-#include "startup/arena.h"
+#include "format/arena.h"
 
 namespace {
 

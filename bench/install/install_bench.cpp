@@ -24,7 +24,7 @@
 
 #include "decompress/decompress.h"
 #include "packager/wine_session.h"
-#include "startup/arena.h"
+#include "format/arena.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "core/bytes.h"
-#include "startup/arena.h"
-#include "startup/payload.h"
-#include "startup/script.h"
+#include "format/arena.h"
+#include "format/payload.h"
+#include "format/script.h"
 
 namespace fs = std::filesystem;
 

@@ -8,18 +8,10 @@
 
 #include <windows.h>
 
-#include "platform/platform.h"
+#include "core/win32.h"
+#include "install/system.h"
 
 namespace mw {
-
-// Reads up to `length` bytes at `offset` of an open file; `got` says how many arrived (fewer at
-// the end of the file). False when the system refused the seek or a read. The start-up, the
-// installer file's reads and the look at a shortcut's target all read through this.
-bool readAt(HANDLE file, uint32_t offset, void* buffer, uint32_t length, uint32_t& got);
-
-// A shell folder's full path (CSIDL numbering) into `out` (room bytes, NUL included); returns
-// its length, or 0 with `out` empty when the folder cannot be resolved or does not fit.
-uint32_t shellFolderPath(int csidl, char* out, uint32_t room);
 
 // The worker-side calls of a running wizard (wizard/wizard.h).
 struct WizardHooks {
@@ -70,3 +62,5 @@ class Win32Platform {
 };
 
 }  // namespace mw
+
+static_assert(mw::Platform<mw::Win32Platform>, "the platform implementation misses a call");

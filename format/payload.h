@@ -20,7 +20,7 @@
 
 #include <stdint.h>
 
-#include "startup/arena.h"
+#include "format/arena.h"
 #include "uninstall/log_format.h"
 
 namespace mw {
