@@ -17,7 +17,7 @@
 #include "packager/output_file.h"
 #include "packager/progress.h"
 #include "packager/script_writer.h"
-#include "startup/payload.h"
+#include "format/payload.h"
 
 namespace fs = std::filesystem;
 

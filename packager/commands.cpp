@@ -12,7 +12,7 @@
 #include "packager/codepage.h"
 #include "packager/installer_reader.h"
 #include "packager/names.h"
-#include "startup/script.h"
+#include "format/script.h"
 
 namespace fs = std::filesystem;
 

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "packager/project.h"
-#include "startup/arena.h"
-#include "startup/payload.h"
+#include "format/arena.h"
+#include "format/payload.h"
 
 namespace mw::packager {
 

@@ -13,7 +13,7 @@
 #include "packager/codepage.h"
 #include "packager/file_selection.h"
 #include "packager/names.h"
-#include "startup/script.h"
+#include "format/script.h"
 
 namespace fs = std::filesystem;
 
