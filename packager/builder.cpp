@@ -15,6 +15,7 @@
 #include "core/bytes.h"
 #include "decompress/stored_writer.h"
 #include "packager/output_file.h"
+#include "packager/pe_resources.h"
 #include "packager/progress.h"
 #include "packager/script_writer.h"
 #include "format/payload.h"
@@ -240,6 +241,13 @@ BuildSummary buildInstaller(Project project, const BuildOptions& options) {
                      " bytes; it must hold the locator record at " + std::to_string(kLocatorOffset) +
                      " and so be at least " + std::to_string(kMinimumStubSize));
   if (stub[0] != 'M' || stub[1] != 'Z') throw BuildError("the stub '" + options.stub.string() + "' is not a Windows program");
+  // The product's icon and version resource go into the engine's own bytes first: whatever
+  // finishes the installer afterwards sees them as part of the stub.
+  try {
+    applyProductIdentity(stub, project.identity);
+  } catch (const std::runtime_error& e) {
+    throw BuildError(options.stub.string() + ": " + e.what());
+  }
   std::vector<uint8_t> blob;
   try {
     blob = makeUninstallerBlob(readWhole(options.uninstaller, "uninstaller image"));

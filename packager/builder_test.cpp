@@ -2,6 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <map>
+
+#ifdef MARLOWICK_HAVE_PNG
+#include <png.h>
+#endif
+
 #include "core/bytes.h"
 #include "packager/installer_reader.h"
 #include "packager/script_writer.h"
@@ -14,6 +21,32 @@ namespace mw::packager {
 namespace {
 
 using test::ScratchDir;
+
+#ifdef MARLOWICK_HAVE_PNG
+std::vector<uint8_t> pngBytes(uint32_t w, uint32_t h, const std::vector<uint8_t>& rgba) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = w, image.height = h, image.format = PNG_FORMAT_RGBA;
+  png_alloc_size_t size = 0;
+  if (!png_image_write_get_memory_size(image, size, 0, rgba.data(), 0, nullptr)) return {};
+  std::vector<uint8_t> out(size);
+  if (!png_image_write_to_memory(&image, out.data(), &size, 0, rgba.data(), 0, nullptr)) return {};
+  out.resize(size);
+  return out;
+}
+
+std::vector<uint8_t> readPng(const fs::path& file, uint32_t& w, uint32_t& h) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  w = h = 0;
+  if (!png_image_begin_read_from_file(&image, file.c_str())) return {};
+  image.format = PNG_FORMAT_RGBA;
+  std::vector<uint8_t> px(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, px.data(), 0, nullptr)) return {};
+  w = image.width, h = image.height;
+  return px;
+}
+#endif
 
 // A project folder with a payload tree, built with the real program.
 struct Product {
@@ -190,6 +223,115 @@ TEST(Build, RefusedInputsLeaveNoOutput) {
   EXPECT_THROW(buildInstaller(project, options), BuildError);
   EXPECT_EQ(leftovers(), 0u);
 }
+
+// The product's icon and version resource read back from setup.exe by icoutils (wrestool,
+// icotool), which know nothing of the packager: built on the real engine.
+#ifdef MARLOWICK_HAVE_PNG
+TEST(Identity, IconAndVersionResourceReadBackFromSetupExe) {
+  const fs::path engine = fs::path(MW_PRODUCTS_DIST) / "stub.exe";
+  if (!fs::exists(engine) || std::system("command -v wrestool >/dev/null && command -v icotool >/dev/null") != 0)
+    GTEST_SKIP() << "needs dist/stub.exe and icoutils";
+  Product p;
+  p.stub = engine;
+  p.file("a.txt", test::patternBytes(100, 1));
+  // A 64 x 64 PNG icon: a red square with a transparent border, scaled to the engine's
+  // 48 x 48 and 32 x 32 16-colour images.
+  std::vector<uint8_t> rgba(64 * 64 * 4, 0);
+  for (int y = 8; y < 56; ++y)
+    for (int x = 8; x < 56; ++x) {
+      uint8_t* px = &rgba[(y * 64 + x) * 4];
+      px[0] = 220, px[1] = 20, px[2] = 30, px[3] = 255;
+    }
+  test::writeBytes(p.dir / "icon.png", pngBytes(64, 64, rgba));
+  fs::path project = p.project();
+  test::writeFile(project, "[product]\nname = \"Round Trip\"\nversion = \"${V}\"\npublisher = \"Pub Co\"\n"
+                           "copyright = \"\xC2\xA9 Pub\"\nicon = \"icon.png\"\n[destination]\nkind = \"program-files\"\n"
+                           "path = \"RT\"\n[[files]]\nsource = \"payload\"\n");
+  const fs::path out = p.dir / "setup.exe";
+  test::RunResult b = test::runMarlowick({"build", project.string(), "-o", out.string(), "--stub", engine.string(),
+                                          "--uninstaller", p.uninstaller.string(), "-D", "V=4.3.2.1"});
+  ASSERT_EQ(b.exitCode, 0) << b.out;
+  EXPECT_EQ(test::runMarlowick({"verify", out.string()}).exitCode, 0);
+  // The headers and the code up to the locator record are the engine's as built: only
+  // resource data changed.
+  const std::vector<uint8_t> before = test::readBytes(engine), after = test::readBytes(out);
+  ASSERT_GT(after.size(), before.size());
+  EXPECT_TRUE(std::equal(before.begin(), before.begin() + kLocatorOffset, after.begin()));
+
+  const fs::path ico = p.dir / "group.ico";
+  const std::string q = "'" + out.string() + "'";
+  ASSERT_EQ(std::system(("wrestool -x --type=14 --name=1 " + q + " -o '" + ico.string() + "'").c_str()), 0);
+  ASSERT_EQ(std::system(("cd '" + p.dir.path().string() + "' && icotool -x group.ico").c_str()), 0);
+  for (int size : {48, 32}) {
+    const fs::path png = p.dir / ("group_" + std::to_string(size == 48 ? 1 : 2) + "_" + std::to_string(size) + "x" +
+                                  std::to_string(size) + "x4.png");
+    ASSERT_TRUE(fs::exists(png)) << png;
+    uint32_t w, h;
+    std::vector<uint8_t> px = readPng(png, w, h);
+    ASSERT_EQ(w, uint32_t(size));
+    auto at = [&](int x, int y) { return &px[(size_t(y) * w + x) * 4]; };
+    EXPECT_EQ(at(0, 0)[3], 0) << "the border stays transparent";
+    const uint8_t* centre = at(size / 2, size / 2);
+    EXPECT_EQ(centre[3], 255);
+    EXPECT_NEAR(centre[0], 220, 8);
+    EXPECT_NEAR(centre[1], 20, 8);
+    EXPECT_NEAR(centre[2], 30, 8);
+  }
+
+  // The version resource: its fixed part and its texts, read with a walker of the tests' own.
+  const fs::path raw = p.dir / "version.bin";
+  ASSERT_EQ(std::system(("wrestool -x --raw --type=16 --name=1 " + q + " -o '" + raw.string() + "'").c_str()), 0);
+  const std::vector<uint8_t> v = test::readBytes(raw);
+  ASSERT_GT(v.size(), 92u);
+  std::map<std::string, std::string> texts;
+  uint32_t fileMs = 0, fileLs = 0;
+  auto utf16 = [&](size_t at, size_t units) {
+    std::string s;
+    for (size_t i = 0; i < units && at + 2 * i + 1 < v.size(); ++i) {
+      const uint16_t u = uint16_t(v[at + 2 * i] | v[at + 2 * i + 1] << 8);
+      if (!u) break;
+      if (u < 0x80) s += char(u);
+      else s += "\xC2", s += char(0x80 | (u & 0x3F));  // enough for the copyright sign
+    }
+    return s;
+  };
+  auto walk = [&](auto& self, size_t at, size_t end) -> void {
+    while (at + 6 <= end) {
+      const uint16_t length = readU16(&v[at]), valueLength = readU16(&v[at + 2]), type = readU16(&v[at + 4]);
+      ASSERT_GE(length, 6);
+      size_t keyEnd = at + 6;
+      while (keyEnd + 1 < v.size() && (v[keyEnd] || v[keyEnd + 1])) keyEnd += 2;
+      const std::string key = utf16(at + 6, (keyEnd - at - 6) / 2);
+      const size_t value = (keyEnd + 2 + 3) & ~size_t(3);
+      if (key == "VS_VERSION_INFO") fileMs = readU32(&v[value + 8]), fileLs = readU32(&v[value + 12]);
+      if (type == 1 && valueLength) texts[key] = utf16(value, valueLength);
+      const size_t children = (value + (type == 1 ? 2u * valueLength : valueLength) + 3) & ~size_t(3);
+      self(self, children, at + length);
+      at = (at + length + 3) & ~size_t(3);
+    }
+  };
+  walk(walk, 0, v.size());
+  EXPECT_EQ(fileMs, 0x00040003u);
+  EXPECT_EQ(fileLs, 0x00020001u);
+  EXPECT_EQ(texts["ProductName"], "Round Trip");
+  EXPECT_EQ(texts["ProductVersion"], "4.3.2.1");
+  EXPECT_EQ(texts["FileVersion"], "4.3.2.1");
+  EXPECT_EQ(texts["CompanyName"], "Pub Co");
+  EXPECT_EQ(texts["FileDescription"], "Round Trip Setup");
+  EXPECT_EQ(texts["LegalCopyright"], "\xC2\xA9 Pub");
+
+  // Texts beyond the engine's room are refused with a message that says so, and nothing is left.
+  test::writeFile(project, "[product]\nname = \"Round Trip\"\ndescription = \"" + std::string(250, 'd') +
+                               "\"\ncopyright = \"" + std::string(250, 'c') + "\"\n[destination]\nkind = \"current\"\n"
+                               "path = \"\"\n[[files]]\nsource = \"payload\"\n");
+  fs::remove(out);
+  b = test::runMarlowick({"build", project.string(), "-o", out.string(), "--stub", engine.string(), "--uninstaller",
+                          p.uninstaller.string()});
+  EXPECT_EQ(b.exitCode, 1);
+  EXPECT_NE(b.out.find("bytes in the version resource; the engine holds 960: shorten them"), std::string::npos) << b.out;
+  EXPECT_FALSE(fs::exists(out));
+}
+#endif
 
 TEST(ScriptWriter, ReadsBackAndRefusesWhatTheEngineCannotRead) {
   ScriptModel m;

@@ -257,7 +257,7 @@ fs::path defaultDistFile(const char* name) {
 
 int runBuild(const BuildCommand& command, std::ostream& out, std::ostream& err) {
   Diagnostics diagnostics;
-  Project project = loadProject(command.project, diagnostics);
+  Project project = loadProject(command.project, diagnostics, command.defines);
   diagnostics.print(err);
   if (diagnostics.failed()) {
     err << command.project.string() << ": " << diagnostics.errorCount() << " error"

@@ -14,6 +14,7 @@ struct BuildCommand {
   std::filesystem::path project;
   BuildOptions options;
   bool quiet = false;
+  Defines defines;  // -D NAME=VALUE
 };
 // 0 built; 1 the project or its inputs were refused (messages on `err`); 2 could not write.
 int runBuild(const BuildCommand& command, std::ostream& out, std::ostream& err);

@@ -29,6 +29,8 @@ int main(int argc, char** argv) {
   buildCmd->add_option("-j,--jobs", build.options.threads, "compression threads (default: one per core)");
   buildCmd->add_flag("-q,--quiet", build.quiet, "print nothing on success");
   buildCmd->add_flag("--no-progress", noProgress, "never draw the progress bar");
+  std::vector<std::string> defines;
+  buildCmd->add_option("-D,--define", defines, "NAME=VALUE: ${NAME} in the project's strings becomes VALUE");
 
   std::string installer;
   bool json = false;
@@ -55,6 +57,13 @@ int main(int argc, char** argv) {
     build.options.stub = stub.empty() ? defaultDistFile("stub.exe") : std::filesystem::path(stub);
     build.options.uninstaller = uninstaller.empty() ? defaultDistFile("uninstaller.exe") : std::filesystem::path(uninstaller);
     build.options.progress = !noProgress && !build.quiet && stderrIsTerminal();
+    for (const std::string& d : defines) {
+      std::string error;
+      if (!addDefine(d, build.defines, error)) {
+        std::cerr << "marlowick: error: " << error << "\n";
+        return 2;
+      }
+    }
     return runBuild(build, std::cout, std::cerr);
   }
   if (listCmd->parsed()) return runList(installer, json, codePage, std::cout, std::cerr);

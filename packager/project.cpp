@@ -14,6 +14,8 @@
 #include "packager/file_selection.h"
 #include "packager/names.h"
 #include "format/script.h"
+#include "install/texts.h"
+#include "uninstall/log_format.h"
 
 namespace fs = std::filesystem;
 
@@ -51,8 +53,8 @@ bool isReservedDeviceName(std::string_view component) {
 
 class ProjectReader {
  public:
-  ProjectReader(const std::string& text, std::string display, fs::path base, Diagnostics& d)
-      : text_(text), display_(std::move(display)), base_(std::move(base)), d_(d) {}
+  ProjectReader(const std::string& text, std::string display, fs::path base, Diagnostics& d, const Defines& defines)
+      : text_(text), display_(std::move(display)), base_(std::move(base)), d_(d), defines_(defines) {}
 
   Project read() {
     Project project;
@@ -63,6 +65,9 @@ class ProjectReader {
       d_.error(position(e.source().begin), std::string(e.description()));
       return project;
     }
+    expandStrings(root, "");
+    for (auto& [name, value] : defines_)
+      if (!usedDefines_.count(name)) d_.warning(SourcePosition{display_}, "-D " + name + " is not used by the project");
     checkKeys(root, "the top level",
               {"codepage", "product", "texts", "destination", "requirements", "appearance", "link",
                "files", "start-menu", "shortcuts", "registry", "after-install"});
@@ -87,7 +92,7 @@ class ProjectReader {
     }
 
     ScriptModel& s = project.script;
-    readProduct(root, s);
+    readProduct(root, s, project.identity);
     readTexts(root, s);
     readDestination(root, s);
     readRequirements(root, s);
@@ -96,7 +101,9 @@ class ProjectReader {
     readFiles(root, project);
     readShortcuts(root, s);
     readRegistry(root, s);
+    addRegistration(project);
     readAfterInstall(root, s);
+    checkWhatThePagesShow(root, s);
     return project;
   }
 
@@ -107,11 +114,126 @@ class ProjectReader {
   Diagnostics& d_;
   std::unique_ptr<CodePage> codePage_;
   std::map<std::string, SourcePosition> installedNames_;  // upper-cased ANSI name -> where
+  const Defines& defines_;
+  std::set<std::string> usedDefines_;
+  // Where the characters of an expanded string came from, for strings that held a ${NAME} or
+  // a $${: each piece of the expanded text (in code points) with the piece of the source that
+  // gave it.
+  struct Piece {
+    size_t expandedStart, expandedLength, sourceStart, sourceLength;
+  };
+  std::map<const toml::node*, std::vector<Piece>> expansions_;
+  // The uninstall registration's texts as the code page holds them.
+  std::string versionAnsi_, publisherAnsi_, urlAnsi_, displayIcon_;
+  const toml::node* urlNode_ = nullptr;
+  const toml::node* displayIconNode_ = nullptr;
 
   SourcePosition position(const toml::source_position& p) const { return {display_, p.line, p.column}; }
   SourcePosition at(const toml::node& n) const { return position(n.source().begin); }
   SourcePosition at(const toml::key& k) const { return position(k.source().begin); }
   SourcePosition at(const toml::table& t) const { return position(t.source().begin); }
+
+  // The position of the `index`-th character of a string value as the reader sees it (after
+  // ${NAME} expansion): a character that came from a variable points at its ${.
+  SourcePosition inString(const toml::node& node, size_t index) const {
+    auto it = expansions_.find(&node);
+    if (it != expansions_.end()) {
+      size_t shift = 0;  // source characters minus expanded ones before `index`
+      for (const Piece& p : it->second) {
+        if (index < p.expandedStart) break;
+        if (index < p.expandedStart + p.expandedLength) return positionInTomlString(text_, at(node), p.sourceStart);
+        shift = (p.sourceStart + p.sourceLength) - (p.expandedStart + p.expandedLength);
+      }
+      index += shift;
+    }
+    return positionInTomlString(text_, at(node), index);
+  }
+
+  static bool isVariableName(const std::string& name) {
+    if (name.empty() || std::isdigit(static_cast<unsigned char>(name[0]))) return false;
+    return std::all_of(name.begin(), name.end(),
+                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; });
+  }
+
+  // Every string of the project with its ${NAME} replaced by the -D value and $${ by ${; and
+  // the marker the installer replaces in registry values looked for where it would do nothing.
+  void expandStrings(toml::node& node, const std::string& path) {
+    if (toml::table* t = node.as_table()) {
+      for (auto&& [key, value] : *t) expandStrings(value, path.empty() ? std::string(key.str()) : path + "/" + std::string(key.str()));
+    } else if (toml::array* a = node.as_array()) {
+      for (toml::node& item : *a) expandStrings(item, path);
+    } else if (toml::value<std::string>* v = node.as_string()) {
+      expandString(*v);
+      checkSetupPathMarker(*v, path == "registry/value");
+    }
+  }
+
+  void expandString(toml::value<std::string>& v) {
+    const std::string& in = v.get();
+    if (in.find('$') == std::string::npos) return;
+    std::string out;
+    std::vector<Piece> pieces;
+    size_t source = 0, expanded = 0;  // code points read and written
+    for (size_t i = 0; i < in.size();) {
+      if (in.compare(i, 3, "$${") == 0) {
+        out += "${";
+        pieces.push_back({expanded, 2, source, 3});
+        i += 3, source += 3, expanded += 2;
+        continue;
+      }
+      if (in.compare(i, 2, "${") == 0) {
+        const size_t close = in.find('}', i + 2);
+        if (close == std::string::npos) {
+          d_.error(inStringSource(v, source), "'${' without its closing '}' (write '$${' for a '${' of its own)");
+          return;
+        }
+        const std::string name = in.substr(i + 2, close - i - 2);
+        const size_t length = codePointCount(std::string_view(in).substr(i, close + 1 - i));
+        auto def = defines_.find(name);
+        if (!isVariableName(name)) {
+          d_.error(inStringSource(v, source), "'${" + name + "}' is not a variable name (letters, digits and '_'; write '$${' for a '${' of its own)");
+        } else if (def == defines_.end()) {
+          d_.error(inStringSource(v, source), "'${" + name + "}' is not defined; give it with -D " + name + "=VALUE");
+        } else {
+          usedDefines_.insert(name);
+          const size_t n = codePointCount(def->second);
+          out += def->second;
+          pieces.push_back({expanded, n, source, length});
+          expanded += n;
+        }
+        source += length;
+        i = close + 1;
+        continue;
+      }
+      size_t next = i + 1;
+      while (next < in.size() && (static_cast<unsigned char>(in[next]) & 0xC0) == 0x80) ++next;
+      out.append(in, i, next - i);
+      i = next, ++source, ++expanded;
+    }
+    v = std::move(out);
+    if (!pieces.empty()) expansions_[&v] = std::move(pieces);
+  }
+
+  SourcePosition inStringSource(const toml::node& node, size_t sourceIndex) const {
+    return positionInTomlString(text_, at(node), sourceIndex);
+  }
+
+  // The installer replaces "<SetupPath>" in registry values, exactly in this case, and nowhere
+  // else: the marker in another case, or outside a registry value, stays as it is written.
+  void checkSetupPathMarker(const toml::value<std::string>& v, bool registryValue) {
+    std::string folded = v.get();
+    for (char& c : folded) c = char(std::tolower(static_cast<unsigned char>(c)));
+    for (size_t at = folded.find("<setuppath>"); at != std::string::npos; at = folded.find("<setuppath>", at + 1)) {
+      const SourcePosition where = inString(v, codePointCount(std::string_view(v.get()).substr(0, at)));
+      // Built with append: GCC 12 warns falsely about "literal" + std::string temporaries.
+      std::string message(1, '\'');
+      message.append(v.get(), at, 11).append(1, '\'');
+      if (!registryValue)
+        d_.warning(where, message.append(" is replaced by the installation folder only in registry values; here it stays as written"));
+      else if (v.get().compare(at, 11, "<SetupPath>") != 0)
+        d_.warning(where, message.append(" stays as written: the installer replaces only '<SetupPath>', in exactly this case"));
+    }
+  }
 
   void checkKeys(const toml::table& t, const std::string& where, std::initializer_list<const char*> allowed) {
     for (auto&& [key, value] : t) {
@@ -189,10 +311,10 @@ class ProjectReader {
     std::optional<ConversionFailure> failure;
     std::string out = codePage_->encode(value, failure);
     if (failure) {
-      d_.error(positionInTomlString(text_, at(node), failure->index), describe(*failure, what));
+      d_.error(inString(node, failure->index), describe(*failure, what));
       return {};
     }
-    return finishText(out, kind, [&](size_t index) { return positionInTomlString(text_, at(node), index); }, what);
+    return finishText(out, kind, [&](size_t index) { return inString(node, index); }, what);
   }
 
   template <typename Locate>
@@ -348,13 +470,14 @@ class ProjectReader {
     }
   }
 
-  void readProduct(const toml::table& root, ScriptModel& s) {
+  void readProduct(const toml::table& root, ScriptModel& s, ProductIdentity& id) {
     const toml::table* t = section(root, "product");
     if (!t) {
       d_.error(SourcePosition{display_}, "the project has no [product] table with the product's name");
       return;
     }
-    checkKeys(*t, "[product]", {"name", "caption"});
+    checkKeys(*t, "[product]", {"name", "caption", "version", "publisher", "description", "copyright", "url",
+                                "icon", "display-icon"});
     const toml::node* nameNode = t->get("name");
     if (!nameNode) {
       d_.error(at(*t), "[product] has no 'name'");
@@ -374,6 +497,165 @@ class ProjectReader {
       s.windowCaption = lineText(t, "caption", "caption");
     else
       s.windowCaption = s.productName.empty() ? std::string() : s.productName + " Setup";
+    readIdentity(*t, id);
+  }
+
+  // A one-line text of the version resource (Unicode: any character will do); `ansi`, when
+  // given, receives it in the code page for the uninstall registration.
+  std::string identityText(const toml::table& t, const char* key, const char* what, std::string* ansiText = nullptr) {
+    auto v = utf8(&t, key);
+    if (!v) return {};
+    const toml::node& node = *t.get(key);
+    const size_t brk = v->find_first_of("\r\n");
+    if (brk != std::string::npos) {
+      d_.error(inString(node, codePointCount(std::string_view(*v).substr(0, brk))), std::string(what) + " must be a single line");
+      return {};
+    }
+    if (codePointCount(*v) > kMaxIdentityText) {
+      d_.error(at(node), std::string(what) + " is " + std::to_string(codePointCount(*v)) + " characters long; at most " +
+                             std::to_string(kMaxIdentityText) + " fit");
+      return {};
+    }
+    if (ansiText) *ansiText = ansi(node, *v, TextKind::Line, what);
+    return *v;
+  }
+
+  void readIdentity(const toml::table& t, ProductIdentity& id) {
+    if (auto name = utf8(&t, "name")) id.name = *name;
+    id.version = identityText(t, "version", "version", &versionAnsi_);
+    if (const toml::node* n = t.get("version"); n && !id.version.empty()) {
+      // The file version's four numbers come from the version's leading "1.2.3.4"; what follows
+      // ("-rc1", "+build5") stays in the texts only.
+      size_t i = 0, part = 0;
+      while (part < 4 && i < id.version.size() && std::isdigit(static_cast<unsigned char>(id.version[i]))) {
+        uint32_t number = 0;
+        const size_t start = i;
+        while (i < id.version.size() && std::isdigit(static_cast<unsigned char>(id.version[i])) && number <= 65535)
+          number = number * 10 + uint32_t(id.version[i++] - '0');
+        if (number > 65535) {
+          d_.error(inString(*n, start), "a version number is at most 65535 (the file version holds four 16-bit numbers)");
+          break;
+        }
+        id.fileVersion[part++] = uint16_t(number);
+        if (i + 1 < id.version.size() && id.version[i] == '.' && std::isdigit(static_cast<unsigned char>(id.version[i + 1]))) ++i;
+        else break;
+      }
+      if (part == 0)
+        d_.warning(at(*n), "the version does not start with a number: the file version reads 0.0.0.0");
+    }
+    id.publisher = identityText(t, "publisher", "publisher", &publisherAnsi_);
+    id.description = identityText(t, "description", "description");
+    if (!t.get("description") && !id.name.empty()) id.description = id.name + " Setup";
+    id.copyright = identityText(t, "copyright", "copyright");
+    if ((urlNode_ = t.get("url"))) {
+      urlAnsi_ = lineText(&t, "url", "url");
+      if (urlNode_->is_string() && urlAnsi_.rfind("http://", 0) != 0 && urlAnsi_.rfind("https://", 0) != 0)
+        d_.warning(at(*urlNode_), "the url does not start with \"http://\" or \"https://\"");
+    }
+    if ((displayIconNode_ = t.get("display-icon")))
+      displayIcon_ = relativePath(*displayIconNode_, lineText(&t, "display-icon", "display icon"), "display icon");
+    if (auto icon = utf8(&t, "icon")) {
+      try {
+        id.icon = loadIcon(base_ / *icon);
+      } catch (const std::exception& e) {
+        d_.error(at(*t.get("icon")), "icon '" + *icon + "': " + e.what());
+      }
+    }
+  }
+
+  // Warnings for what the wizard cannot show as given: a picture much larger than its place, a
+  // welcome text longer than its page, a licence the licence box cannot hold or that is blank.
+  void checkWhatThePagesShow(const toml::table& root, const ScriptModel& s) {
+    const toml::table* appearance = root.get("appearance") ? root.get("appearance")->as_table() : nullptr;
+    auto picture = [&](const char* key, const std::vector<uint8_t>& bmp, uint32_t areaW, uint32_t areaH, const char* place) {
+      if (bmp.empty() || !appearance || !appearance->get(key)) return;
+      const bool core = readU32(&bmp[14]) == 12;
+      const uint32_t w = core ? readU16(&bmp[18]) : readU32(&bmp[18]);
+      const int32_t h = core ? int32_t(readU16(&bmp[20])) : std::abs(int32_t(readU32(&bmp[22])));
+      // The area grows with the dialog font; up to 125 % scaling the picture would still be cut.
+      if (w * 4 > areaW * 5 || uint32_t(h) * 4 > areaH * 5)
+        d_.warning(at(*appearance->get(key)), std::string(key) + " is " + std::to_string(w) + " x " + std::to_string(h) +
+                                                  " pixels; " + place + " is about " + std::to_string(areaW) + " x " +
+                                                  std::to_string(areaH) + ", so most of it is cut off");
+    };
+    picture("side-picture", s.sideBitmap, kSideAreaWidth, kSideAreaHeight, "the side area of the welcome and finished pages");
+    picture("banner", s.bannerBitmap, kSideAreaWidth, kBannerHeight, "the banner band");
+    picture("splash", s.splashBitmap, kLargeScreenWidth, kLargeScreenHeight, "a large screen");
+
+    const toml::table* texts = root.get("texts") ? root.get("texts")->as_table() : nullptr;
+    auto node = [&](const char* key) -> const toml::node* {
+      if (!texts) return nullptr;
+      if (const toml::node* n = texts->get(key)) return n;
+      return texts->get(std::string(key) + "-file");
+    };
+    if (const toml::node* n = node("welcome")) {
+      // The welcome page's body is a static text of fixed size beside the side picture or below
+      // the banner: wrapped lines beyond its height are not shown.
+      const bool side = !s.sideBitmap.empty();
+      const uint32_t columns = side ? kSideBodyColumns : kBodyColumns, rows = side ? kSideBodyRows : kBodyRows;
+      const uint32_t lines = wrappedLines(s.welcomeText, columns);
+      if (lines > rows)
+        d_.warning(at(*n), "the welcome text takes about " + std::to_string(lines) + " lines; the welcome page shows " +
+                               std::to_string(rows) + " and cuts off the rest");
+    }
+    if (const toml::node* n = node("licence")) {
+      if (!s.licenceText.empty() && s.licenceText.find_first_not_of(" \t\r\n") == std::string::npos)
+        d_.warning(at(*n), "the licence text is blank: the wizard shows an empty licence page");
+      // Windows 95, 98 and Me keep at most 64 KiB in an edit control; later releases any length.
+      const bool only2000OrLater = s.minimumOs >= 1 && s.minimumOs <= 8;
+      if (s.licenceText.size() > kNinetyFiveEditLimit && !only2000OrLater)
+        d_.warning(at(*n), "the licence text is " + std::to_string(s.licenceText.size()) +
+                               " bytes; the licence box of Windows 95, 98 and Me holds " +
+                               std::to_string(kNinetyFiveEditLimit) + " (require \"windows-2000\" or later, or shorten it)");
+    }
+  }
+
+  // Lines a text wraps to in a box `columns` average characters wide.
+  static uint32_t wrappedLines(const std::string& text, uint32_t columns) {
+    uint32_t lines = 0;
+    size_t start = 0;
+    while (true) {
+      size_t end = text.find("\r\n", start);
+      const size_t length = codePointCount(std::string_view(text).substr(start, end == std::string::npos ? std::string::npos : end - start));
+      lines += length == 0 ? 1 : uint32_t((length + columns - 1) / columns);
+      if (end == std::string::npos) break;
+      start = end + 2;
+    }
+    return lines;
+  }
+
+  // The uninstall registration beyond its name and command, through the script's registry
+  // list (the uninstaller deletes the whole key): what the system's list of programs shows.
+  void addRegistration(Project& project) {
+    ScriptModel& s = project.script;
+    if (s.productName.empty()) return;
+    const std::string key = std::string(kUninstallKeyPrefix) + s.productName;
+    auto text = [&](const char* name, const std::string& value) {
+      if (!value.empty()) s.registry.push_back(ScriptRegistryValue{kRootLocalMachine, 1, key, name, 0, value});
+    };
+    auto number = [&](const char* name, uint32_t value) {
+      s.registry.push_back(ScriptRegistryValue{kRootLocalMachine, int8_t(kRegDword), key, name, value, {}});
+    };
+    text("DisplayVersion", versionAnsi_);
+    text("Publisher", publisherAnsi_);
+    // Without a url of its own, the wizard's link when it is a web address.
+    std::string url = urlNode_ ? urlAnsi_ : s.linkTarget;
+    if (!urlNode_ && url.rfind("http://", 0) != 0 && url.rfind("https://", 0) != 0) url.clear();
+    text("URLInfoAbout", url);
+    if (displayIconNode_ && !displayIcon_.empty()) {
+      std::string folded = displayIcon_;
+      for (char& c : folded) c = char(std::toupper(static_cast<unsigned char>(c)));
+      if (!installedNames_.count(folded))
+        d_.warning(at(*displayIconNode_), "display icon '" + displayIcon_ + "' is not one of the packaged files");
+    }
+    text("DisplayIcon", std::string(kSetupPathMarker) + "\\" + (displayIcon_.empty() ? std::string(kUninstallerName) : displayIcon_));
+    // In KiB: the files as installed, and Uninstall.exe with its log.
+    uint64_t bytes = kUninstallerAllowance;
+    for (const SourceFile& f : project.sources) bytes += f.size;
+    number("EstimatedSize", uint32_t(std::min<uint64_t>((bytes + 1023) / 1024, UINT32_MAX)));
+    // The uninstaller only removes: the list offers no Change or Repair for the product.
+    number("NoModify", 1);
+    number("NoRepair", 1);
   }
 
   void readTexts(const toml::table& root, ScriptModel& s) {
@@ -738,7 +1020,7 @@ class ProjectReader {
     // The uninstaller blob is decoded with the script's last six bytes as filler in front of
     // it; a 0x17 as the script's second-to-last byte would read as the end-of-stream mark.
     if (static_cast<unsigned char>(target.back()) == 0x17)
-      d_.error(positionInTomlString(text_, at(*runNode), codePointCount(target) - 1),
+      d_.error(inString(*runNode, codePointCount(target) - 1),
                "the run target may not end with the control character 0x17");
     s.runKind = kRunFrom.at(from);
     s.runTarget = target;
@@ -747,13 +1029,27 @@ class ProjectReader {
 
 }  // namespace
 
+bool addDefine(const std::string& assignment, Defines& defines, std::string& error) {
+  const size_t eq = assignment.find('=');
+  const std::string name = assignment.substr(0, eq);
+  bool valid = !name.empty() && !std::isdigit(static_cast<unsigned char>(name[0])) &&
+               std::all_of(name.begin(), name.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; });
+  size_t bad;
+  if (eq == std::string::npos || !valid || !validUtf8(assignment, bad)) {
+    error = "-D " + assignment + ": give NAME=VALUE, the name made of letters, digits and '_' (not starting with a digit)";
+    return false;
+  }
+  defines[name] = assignment.substr(eq + 1);
+  return true;
+}
+
 Project parseProject(const std::string& text, const std::string& displayName, const fs::path& baseDirectory,
-                     Diagnostics& diagnostics) {
-  Project p = ProjectReader(text, displayName, baseDirectory, diagnostics).read();
+                     Diagnostics& diagnostics, const Defines& defines) {
+  Project p = ProjectReader(text, displayName, baseDirectory, diagnostics, defines).read();
   return p;
 }
 
-Project loadProject(const fs::path& file, Diagnostics& diagnostics) {
+Project loadProject(const fs::path& file, Diagnostics& diagnostics, const Defines& defines) {
   std::ifstream in(file, std::ios::binary);
   if (!in) {
     diagnostics.error(SourcePosition{file.string()}, "cannot read the project file");
@@ -761,7 +1057,7 @@ Project loadProject(const fs::path& file, Diagnostics& diagnostics) {
   }
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   fs::path base = file.has_parent_path() ? file.parent_path() : fs::path(".");
-  Project p = parseProject(text, file.string(), base, diagnostics);
+  Project p = parseProject(text, file.string(), base, diagnostics, defines);
   p.projectFile = file;
   return p;
 }

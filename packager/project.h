@@ -4,11 +4,13 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "packager/diagnostics.h"
+#include "packager/icon.h"
 
 namespace mw::packager {
 
@@ -81,26 +83,61 @@ struct SourceFile {
   SourcePosition declaredAt;           // the [[files]] entry that selected it
 };
 
+// What setup.exe shows of the product before it runs (its icon and version resource). The
+// texts stay UTF-8: the version resource holds Unicode.
+struct ProductIdentity {
+  std::string name;               // the product's name
+  std::string version;            // empty: none
+  uint16_t fileVersion[4] = {};   // the version's leading numbers ("1.2.3-rc1": 1, 2, 3, 0)
+  std::string publisher;
+  std::string description;        // default: "<name> Setup"
+  std::string copyright;
+  std::vector<RgbaImage> icon;    // empty: the engine's own icon stays
+
+  bool operator==(const ProductIdentity&) const = default;
+};
+
 struct Project {
   std::filesystem::path projectFile;
   uint32_t codePage = 1252;
   ScriptModel script;
   std::vector<SourceFile> sources;
+  ProductIdentity identity;
 };
+
+// Values given on the command line with -D NAME=VALUE, for ${NAME} in the project's strings.
+using Defines = std::map<std::string, std::string>;
+
+// "NAME=VALUE" into `defines`; false (with `error` set) for anything else: a name is a letter
+// or '_' followed by letters, digits and '_'.
+bool addDefine(const std::string& assignment, Defines& defines, std::string& error);
 
 // Reads a project file. Every problem goes to `diagnostics` (with line and column); the
 // returned project is usable only when diagnostics.failed() is false.
-Project loadProject(const std::filesystem::path& file, Diagnostics& diagnostics);
+Project loadProject(const std::filesystem::path& file, Diagnostics& diagnostics, const Defines& defines = {});
 
 // The same from text already in memory; `displayName` is used in messages and relative
 // sources are resolved against `baseDirectory`.
 Project parseProject(const std::string& text, const std::string& displayName,
-                     const std::filesystem::path& baseDirectory, Diagnostics& diagnostics);
+                     const std::filesystem::path& baseDirectory, Diagnostics& diagnostics,
+                     const Defines& defines = {});
 
 // Limits that come from the engine's fixed buffers.
 constexpr size_t kMaxProductName = 138;    // every page text formatted with it fits 260 bytes
 constexpr size_t kMaxPathText = 259;       // MAX_PATH less the NUL: names, targets, folders
 constexpr size_t kMaxRegistryText = 2047;  // the expansion buffer holds 2047 characters
 constexpr size_t kMaxRunTarget = 1023 - 260;  // built behind a folder of up to 260 in installDir
+constexpr size_t kMaxIdentityText = 260;   // each text of the version resource, in characters
+// What Uninstall.exe with a long log takes, added to the files for the estimated size.
+constexpr uint64_t kUninstallerAllowance = 16 * 1024;
+
+// The wizard's places, in pixels at 96 dpi (MS Sans Serif 8: a dialog unit is 1.5 pixels
+// across and 1.625 down), and what its static texts hold in average characters and lines.
+constexpr uint32_t kSideAreaWidth = 498, kSideAreaHeight = 304, kBannerHeight = 62;
+constexpr uint32_t kLargeScreenWidth = 1920, kLargeScreenHeight = 1200;
+// Body texts: 203 x 105 units beside the side picture, 303 x 100 below the banner; an average
+// character of running text is about 3.5 units wide, a line 8 high.
+constexpr uint32_t kSideBodyColumns = 58, kSideBodyRows = 13, kBodyColumns = 86, kBodyRows = 12;
+constexpr size_t kNinetyFiveEditLimit = 65535;
 
 }  // namespace mw::packager

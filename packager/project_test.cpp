@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 
 #ifdef MARLOWICK_HAVE_PNG
 #include <png.h>
@@ -128,7 +129,7 @@ run-from = "url"
   ASSERT_EQ(s.shortcuts.size(), 1u);
   EXPECT_EQ(s.shortcuts[0].kind, 'P');
   EXPECT_EQ(s.shortcuts[0].target, "app\\bin\\tool.exe");
-  ASSERT_EQ(s.registry.size(), 2u);
+  ASSERT_EQ(s.registry.size(), 2u + 5u);  // then the uninstall registration's (Identity tests)
   EXPECT_EQ(s.registry[0].root, 0x80000002u);
   EXPECT_EQ(s.registry[0].typeByte, 2);
   EXPECT_EQ(s.registry[0].valueName, "Path");
@@ -237,6 +238,202 @@ path = "Tool"
             "[[files]]\nsource = \"payload/empty.txt\"\n");
     EXPECT_EQ(f.d.failed(), n == 139) << f.messages();
   }
+}
+
+// Version texts for the version resource (UTF-8 kept), the registry's copies in the code page,
+// and the registration's values in the script's registry list after the project's own.
+TEST(Identity, VersionPublisherAndTheRegistration) {
+  Fixture f;
+  Project p = f.parse(std::string(kMinimal) + R"(
+[[registry]]
+root = "HKCU"
+key = "Software\\Acme"
+name = "Mine"
+value = "x"
+)" + "");
+  ASSERT_FALSE(f.d.failed()) << f.messages();
+  // Without version, publisher or url only the icon, the size and the absent Change and Repair.
+  ASSERT_EQ(p.script.registry.size(), 5u);
+  EXPECT_EQ(p.script.registry[0].valueName, "Mine");
+  EXPECT_EQ(p.identity.description, "Tool Setup");
+
+  Fixture g;
+  Project q = g.parse(R"([product]
+name = "Tool"
+version = "10.20.30.40-beta"
+publisher = "Acme Ltd"
+description = "Tool's installer"
+copyright = "© 2024 Acme ☃"
+url = "https://acme.invalid/"
+display-icon = "bin/tool.exe"
+[destination]
+kind = "program-files"
+path = "Acme\\Tool"
+[[files]]
+source = "payload/bin"
+destination = "bin"
+)");
+  ASSERT_FALSE(g.d.failed()) << g.messages();
+  EXPECT_EQ(q.identity.name, "Tool");
+  EXPECT_EQ(q.identity.version, "10.20.30.40-beta");
+  EXPECT_EQ(q.identity.fileVersion[0], 10);
+  EXPECT_EQ(q.identity.fileVersion[3], 40);
+  EXPECT_EQ(q.identity.copyright, "\xC2\xA9 2024 Acme \xE2\x98\x83");  // Unicode: the snowman is fine here
+  std::map<std::string, ScriptRegistryValue> values;
+  for (const ScriptRegistryValue& v : q.script.registry) {
+    EXPECT_EQ(v.root, 0x80000002u);
+    EXPECT_EQ(v.subkey, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tool");
+    values[*v.valueName] = v;
+  }
+  ASSERT_EQ(values.size(), 7u);
+  EXPECT_EQ(values["DisplayVersion"].text, "10.20.30.40-beta");
+  EXPECT_EQ(values["Publisher"].text, "Acme Ltd");
+  EXPECT_EQ(values["URLInfoAbout"].text, "https://acme.invalid/");
+  EXPECT_EQ(values["DisplayIcon"].text, "<SetupPath>\\bin\\tool.exe");
+  EXPECT_EQ(values["DisplayIcon"].typeByte, 1);
+  EXPECT_EQ(values["EstimatedSize"].typeByte, 4);
+  EXPECT_EQ(values["EstimatedSize"].dword, 16u + 1u);  // the allowance, and 7 bytes rounded up
+  EXPECT_EQ(values["NoModify"].dword, 1u);
+  EXPECT_EQ(values["NoRepair"].dword, 1u);
+
+  // The wizard's web link stands in for the url; a link that is no address does not.
+  Fixture h;
+  Project r = h.parse(std::string(kMinimal) + "[link]\ntext = \"Site\"\ntarget = \"http://site.invalid\"\n");
+  ASSERT_FALSE(h.d.failed()) << h.messages();
+  bool url = false;
+  for (auto& v : r.script.registry) url |= v.valueName == "URLInfoAbout" && v.text == "http://site.invalid";
+  EXPECT_TRUE(url);
+
+  struct Case {
+    std::string product;
+    std::string expected;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"version = \"1.70000\"", "p.toml:3:14: error: a version number is at most 65535"},
+           {"version = \"one\"", "p.toml:3:11: warning: the version does not start with a number"},
+           {"publisher = \"Acme\\nLtd\"", "p.toml:3:18: error: publisher must be a single line"},
+           {"publisher = \"\xE2\x98\x83\"", "p.toml:3:14: error: publisher: character U+2603"},
+           {"display-icon = \"bin/none.exe\"", "warning: display icon 'bin\\none.exe' is not one of the packaged files"},
+           {"url = \"acme.invalid\"", "warning: the url does not start with"},
+           {"copyright = \"" + std::string(261, 'c') + "\"", "copyright is 261 characters long; at most 260"},
+       }) {
+    Fixture k;
+    k.parse("[product]\nname = \"Tool\"\n" + c.product + "\n[destination]\nkind = \"current\"\npath = \"\"\n"
+            "[[files]]\nsource = \"payload/bin/tool.exe\"\n");
+    EXPECT_TRUE(k.has(c.expected)) << "expected: " << c.expected << "\ngot:\n" << k.messages();
+  }
+}
+
+TEST(Identity, IconFromIcoOrPngAndRefusals) {
+  Fixture f;
+  const std::string ico = std::string(MARLOWICK_SOURCE_DIR) + "/resources/common/marlowick.ico";
+  Project p = f.parse("[product]\nname = \"Tool\"\nicon = \"" + ico + "\"\n" + std::string(kMinimal).substr(std::string(kMinimal).find("[destination]")));
+  ASSERT_FALSE(f.d.failed()) << f.messages();
+  ASSERT_EQ(p.identity.icon.size(), 2u);
+  EXPECT_EQ(p.identity.icon[0].width, 48u);
+  EXPECT_EQ(p.identity.icon[1].width, 32u);
+  EXPECT_EQ(p.identity.icon[0].sourceBits, 4u);
+
+  test::writeFile(f.dir / "bad.ico", std::string("\0\0\1\0\1\0", 6) + std::string(16, '\xFF'));
+  test::writeFile(f.dir / "cursor.cur", std::string("\0\0\2\0\1\0", 6));
+  for (auto [file, expected] : std::vector<std::pair<std::string, std::string>>{
+           {"licence.txt", "p.toml:3:8: error: icon 'licence.txt': not an ICO or PNG file"},
+           {"bad.ico", "icon 'bad.ico': image 1 lies outside the file"},
+           {"cursor.cur", "a cursor file, not an icon"},
+           {"missing.ico", "icon 'missing.ico': cannot read"}}) {
+    Fixture g;
+    test::writeFile(g.dir / "bad.ico", std::string("\0\0\1\0\1\0", 6) + std::string(16, '\xFF'));
+    test::writeFile(g.dir / "cursor.cur", std::string("\0\0\2\0\1\0", 6));
+    g.parse("[product]\nname = \"Tool\"\nicon = \"" + file + "\"\n" + std::string(kMinimal).substr(std::string(kMinimal).find("[destination]")));
+    EXPECT_TRUE(g.has(expected)) << "expected: " << expected << "\ngot:\n" << g.messages();
+  }
+}
+
+// -D NAME=VALUE: ${NAME} in any string, $${ for a literal ${, positions kept for what follows.
+TEST(Defines, ExpandedEverywhereWithPositions) {
+  Fixture f;
+  Defines defines;
+  std::string error;
+  ASSERT_TRUE(addDefine("VERSION=1.2.3", defines, error));
+  ASSERT_TRUE(addDefine("DIR=bin", defines, error));
+  ASSERT_TRUE(addDefine("EMPTY=", defines, error));
+  EXPECT_FALSE(addDefine("NOVALUE", defines, error));
+  EXPECT_FALSE(addDefine("9X=1", defines, error));
+  EXPECT_FALSE(addDefine("A-B=1", defines, error));
+  EXPECT_NE(error.find("NAME=VALUE"), std::string::npos);
+  Project p = parseProject(R"([product]
+name = "Tool ${VERSION}${EMPTY}"
+version = "${VERSION}"
+caption = "Costs $${PRICE} and $5"
+[destination]
+kind = "program-files"
+path = "Acme"
+[[files]]
+source = "payload/${DIR}/tool.exe"
+)", "p.toml", f.dir.path(), f.d, defines);
+  ASSERT_FALSE(f.d.failed()) << f.messages();
+  EXPECT_EQ(p.script.productName, "Tool 1.2.3");
+  EXPECT_EQ(p.identity.version, "1.2.3");
+  EXPECT_EQ(p.identity.fileVersion[2], 3);
+  EXPECT_EQ(p.script.windowCaption, "Costs ${PRICE} and $5");
+  EXPECT_EQ(p.script.files.at(0).name, "tool.exe");
+
+  Fixture g;
+  Defines snow{{"SNOW", "\xE2\x98\x83"}, {"V", "abc"}, {"UNUSED", "x"}};
+  parseProject("[product]\nname = \"A${SNOW}b\"\ncaption = \"${MISSING} ${bad name} ${OPEN\"\n"
+               "[destination]\nkind = \"current\"\npath = \"\"\n[texts]\nwelcome = \"${V}x\\u2603\"\n"
+               "[[files]]\nsource = \"payload/empty.txt\"\n",
+               "p.toml", g.dir.path(), g.d, snow);
+  // A character that came from a variable points at its ${; later ones keep their own column.
+  EXPECT_TRUE(g.has("p.toml:2:10: error: product name: character U+2603")) << g.messages();
+  EXPECT_TRUE(g.has("p.toml:8:17: error: welcome text: character U+2603")) << g.messages();
+  EXPECT_TRUE(g.has("p.toml:3:12: error: '${MISSING}' is not defined; give it with -D MISSING=VALUE")) << g.messages();
+  EXPECT_TRUE(g.has("p.toml:3:23: error: '${bad name}' is not a variable name")) << g.messages();
+  EXPECT_TRUE(g.has("p.toml:3:35: error: '${' without its closing '}'")) << g.messages();
+  EXPECT_TRUE(g.has("p.toml: warning: -D UNUSED is not used by the project")) << g.messages();
+}
+
+// What is accepted but cannot work as written.
+TEST(Warnings, MarkersPicturesAndTexts) {
+  Fixture f;
+  test::writeBytes(f.dir / "wide.bmp", test::smallBmp(700, 10));
+  test::writeBytes(f.dir / "tall.bmp", test::smallBmp(100, 90));
+  test::writeBytes(f.dir / "fine.bmp", test::smallBmp(150, 57));
+  f.parse(std::string(kMinimal) + R"([texts]
+welcome = """)" + std::string(40 * 60, 'w') + R"("""
+licence = " \n "
+finish = "Installed in <SetupPath>"
+[appearance]
+side-picture = "wide.bmp"
+banner = "tall.bmp"
+[[registry]]
+root = "HKCU"
+key = "Software\\Acme"
+name = "Path"
+value = "<setuppath>\\bin;<SetupPath>"
+)");
+  ASSERT_FALSE(f.d.failed()) << f.messages();
+  EXPECT_TRUE(f.has("p.toml:10:11: warning: the welcome text takes about 42 lines; the welcome page shows 13")) << f.messages();
+  EXPECT_TRUE(f.has("p.toml:11:11: warning: the licence text is blank")) << f.messages();
+  EXPECT_TRUE(f.has("p.toml:12:24: warning: '<SetupPath>' is replaced by the installation folder only in registry values")) << f.messages();
+  EXPECT_TRUE(f.has("p.toml:14:16: warning: side-picture is 700 x 10 pixels")) << f.messages();
+  EXPECT_TRUE(f.has("p.toml:15:10: warning: banner is 100 x 90 pixels")) << f.messages();
+  EXPECT_TRUE(f.has("p.toml:20:10: warning: '<setuppath>' stays as written")) << f.messages();
+  EXPECT_FALSE(f.has("20:26")) << "the exact marker is not warned about\n" << f.messages();
+
+  // Pictures that fit, a short welcome and a licence only Windows 95 to Me cannot hold.
+  Fixture g;
+  test::writeBytes(g.dir / "fine.bmp", test::smallBmp(150, 57));
+  test::writeFile(g.dir / "long.txt", std::string(70000, 'l'));
+  g.parse(std::string(kMinimal) + "[texts]\nwelcome = \"Hello\"\nlicence-file = \"long.txt\"\n[appearance]\nbanner = \"fine.bmp\"\n");
+  ASSERT_FALSE(g.d.failed()) << g.messages();
+  EXPECT_TRUE(g.has("warning: the licence text is 70000 bytes; the licence box of Windows 95, 98 and Me holds 65535"))
+      << g.messages();
+  EXPECT_EQ(g.d.all().size(), 1u) << g.messages();
+  Fixture h;
+  test::writeFile(h.dir / "long.txt", std::string(70000, 'l'));
+  h.parse(std::string(kMinimal) + "[texts]\nlicence-file = \"long.txt\"\n[requirements]\nminimum-os = \"windows-xp\"\n");
+  EXPECT_TRUE(h.d.all().empty()) << h.messages();
 }
 
 TEST(FileSelection, Globs) {

@@ -391,7 +391,7 @@ TEST_F(EngineWine, SilentInstallIntoTheDefaultDestination) {
   ASSERT_TRUE(machine) << "the default value, in the 32-bit view of HKEY_LOCAL_MACHINE";
   EXPECT_EQ(machine->text, "machine default");
 
-  ASSERT_EQ(log.records.size(), 6u);
+  ASSERT_EQ(log.records.size(), 10u);
   const char* keys[] = {"Software\\Sample Vendor\\Sample Tool", "Software\\Sample Vendor\\Sample Tool",
                         "Software\\Sample Vendor\\Sample Tool", "Software\\Sample Vendor\\Existing",
                         "Software\\Sample Vendor\\Sample Tool"};
@@ -407,10 +407,19 @@ TEST_F(EngineWine, SilentInstallIntoTheDefaultDestination) {
       EXPECT_EQ(log.records[i].name, names[i]);
     }
   }
-  EXPECT_EQ(log.records[5].kind, 'C');
-  EXPECT_EQ(log.records[5].root, 0x80000002u);
-  EXPECT_EQ(log.records[5].subkey, std::string(kUninstallKey) + "Sample Tool");
-  EXPECT_TRUE(!log.records[5].defaultValue && log.records[5].name.empty());
+  // The packager's values for the list of programs, in the registration's key (made by the
+  // first of them), then the registration's own record.
+  const char* listValues[] = {"DisplayIcon", "EstimatedSize", "NoModify", "NoRepair"};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(log.records[5 + i].kind, i == 0 ? 'C' : 'O') << "record " << 5 + i;
+    EXPECT_EQ(log.records[5 + i].root, 0x80000002u);
+    EXPECT_EQ(log.records[5 + i].subkey, std::string(kUninstallKey) + "Sample Tool");
+    EXPECT_EQ(log.records[5 + i].name, listValues[i]);
+  }
+  EXPECT_EQ(log.records[9].kind, 'C');
+  EXPECT_EQ(log.records[9].root, 0x80000002u);
+  EXPECT_EQ(log.records[9].subkey, std::string(kUninstallKey) + "Sample Tool");
+  EXPECT_TRUE(!log.records[9].defaultValue && log.records[9].name.empty());
 
   auto displayName = reg.value("HKLM", std::string(kUninstallKey) + "Sample Tool", "DisplayName");
   auto uninstallString = reg.value("HKLM", std::string(kUninstallKey) + "Sample Tool", "UninstallString");
