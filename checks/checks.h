@@ -9,6 +9,9 @@
 
 #include <stdint.h>
 
+#include "core/paths.h"
+#include "core/text.h"
+
 namespace mw {
 
 // What a check decided. When `pass` is false the start-up shows `text` in a message box without
@@ -169,11 +172,6 @@ constexpr uint32_t kTextBufferSize = 1024;
 // ---------------------------------------------------------------------------------------------
 // Default destination and the folders of the run-after action
 
-// Whether `folder` names a folder from a root, as every destination must: a network path that
-// begins with two backslashes, or a drive letter, ":" and "\". Anything else would be resolved
-// against whatever folder the installer happened to start in. The wizard's destination check and
-// the silent mode's "/s FOLDER" both hold to it.
-bool isAbsoluteFolder(const char* folder);
 
 constexpr uint32_t kInstallDirRoom = 1024;   // the arena's installDir region, NUL included
 constexpr uint32_t kBaseFolderRoom = 256;    // room given to a base-folder query
@@ -223,23 +221,5 @@ RunAction runAfterAction(uint8_t runKind, const char* runTarget, FolderQuery& fo
 // "/": the blank becomes the end of the file, the parameters start at the "/". No such place:
 // the whole path is the file and parameters is null.
 void splitRunPath(char* path, const char** file, const char** parameters);
-
-// ---------------------------------------------------------------------------------------------
-// Bounded text helpers shared by the rules above
-
-// Copies pattern into out (size bytes, NUL included), replacing the first "%s" with arg. The
-// result is cut, never overrun; returns the length written.
-uint32_t formatText(char* out, uint32_t size, const char* pattern, const char* arg);
-
-// Appends text to the NUL-terminated out. Returns false, leaving out unchanged, when it does not
-// fit in size bytes.
-bool appendText(char* out, uint32_t size, const char* text);
-
-// The length of a text that a query wrote into `room` bytes: `room` itself when there is no NUL
-// within them (the text is then no text at all).
-uint32_t boundedLength(const char* text, uint32_t room);
-
-// Whether text begins with prefix (case-sensitive; a shorter text stops at its NUL).
-bool startsWith(const char* text, const char* prefix);
 
 }  // namespace mw

@@ -1,6 +1,7 @@
 #include "install/worker.h"
 
 #include "core/bytes.h"
+#include "core/text.h"
 #include "decompress/decompress.h"
 #include "install/paths.h"
 #include "install/texts.h"
@@ -48,12 +49,6 @@ bool isInstallableName(const char* name) { return isContainedPath(name) && !name
   if (readFinishText(cursor, finish) != ReadItem) return false;
   PostInstall post;
   return readPostInstall(cursor, post) == ReadItem;
-}
-
-uint32_t boundedLength(const char* text, uint32_t size) {
-  uint32_t n = 0;
-  while (n < size && text[n]) ++n;
-  return n;
 }
 
 // Creates installDir level by level and makes it the current folder. The levels below it are

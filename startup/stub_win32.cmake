@@ -30,7 +30,7 @@ set_source_files_properties(${MW_STUB_GEN}/stub_res.o PROPERTIES EXTERNAL_OBJECT
 add_library(mw_stub_objects OBJECT main_win32.cpp)
 target_link_libraries(mw_stub_objects PUBLIC mw_core)
 
-set(MW_STUB_LIBS mw_startup mw_format mw_checks_win32 mw_wizard_win32 mw_install mw_win32 mw_crt
+set(MW_STUB_LIBS mw_startup mw_format mw_checks_win32 mw_wizard_win32 mw_install mw_helpers mw_win32 mw_crt
     kernel32 user32 gdi32 advapi32 shell32 ole32 comctl32)
 
 function(mw_stub_link name)

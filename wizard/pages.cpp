@@ -1,7 +1,7 @@
 // The page controller: entry and leaving actions of the six pages, and the buttons.
 #include "wizard/pages.h"
 
-#include "checks/checks.h"
+#include "core/text.h"
 #include "wizard/destination.h"
 #include "wizard/texts.h"
 #include "wizard/wizard.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "checks/checks.h"
+#include "core/text.h"
 #include "wizard/wizard.h"
 
 namespace mw {

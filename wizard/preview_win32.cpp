@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include "core/bytes.h"
+#include "core/text.h"
 #include "wizard/wizard.h"
 
 namespace mw {
@@ -16,12 +17,6 @@ namespace {
 SetupScript script;
 char installDir[1024] = "C:\\Program Files\\Sample Product";
 char words[2048];
-
-bool startsWith(const char* s, const char* prefix) {
-  while (*prefix)
-    if (*s++ != *prefix++) return false;
-  return true;
-}
 
 Picture loadPicture(const char* path) {
   Picture p{};
