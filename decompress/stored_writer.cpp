@@ -1,11 +1,12 @@
-// The stored form is libbz2's output with its checks replaced and its first ten bytes cut off.
-// Only the first block check is byte-aligned; every later one, and the combined check, sits
+// The stored form is the packager's encoder output (packager/encoder) with the engine's checks
+// and its first ten bytes cut off. A stream made elsewhere (libbz2's, for the benchmark and the
+// differential tests) is stored by rewriting its checks: only the first block check is byte-aligned; every later one, and the combined check, sits
 // wherever the previous block's last Huffman code ended. Searching for the block magic would
 // be unsafe (those 48 bits can occur inside coded data), so the writer walks each block's
 // structure: byte map, coding tables, selectors and every Huffman symbol up to end-of-block.
 #include "decompress/stored_writer.h"
 
-#include <bzlib.h>
+#include "packager/encoder/stream_encoder.h"
 
 #include <algorithm>
 #include <array>
@@ -20,7 +21,7 @@ constexpr uint64_t kBlockMagic = 0x314159265359ull;
 constexpr uint64_t kEndMagic = 0x177245385090ull;
 
 [[noreturn]] void malformed(const char* what) {
-  throw std::runtime_error(std::string("writeStoredStream: libbz2 output not understood: ") + what);
+  throw std::runtime_error(std::string("storeBzip2Stream: stream not understood: ") + what);
 }
 
 // Most-significant-first bit cursor over the whole compressed stream.
@@ -177,15 +178,11 @@ std::vector<uint8_t> writeStoredStream(const uint8_t* data, size_t size, int blo
     throw std::invalid_argument("writeStoredStream: block size must be 1 to 9");
   if (size > 0xFFFFFFFFu / 2) throw std::invalid_argument("writeStoredStream: input too large");
 
-  // libbz2 documents this bound for its output: 1% more than the input plus 600 bytes.
-  unsigned int capacity = unsigned(size + size / 100 + 600);
-  std::vector<uint8_t> stream(capacity);
-  int rc = BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(stream.data()), &capacity,
-                                    const_cast<char*>(reinterpret_cast<const char*>(data)),
-                                    unsigned(size), blockSize100k, 0, 0);
-  if (rc != BZ_OK) throw std::runtime_error("writeStoredStream: libbz2 failed with " + std::to_string(rc));
-  stream.resize(capacity);
-  return storeBzip2Stream(std::move(stream));
+  encoder::EncodeOptions options;
+  options.blockCapacity = uint32_t(blockSize100k) * 100000u;
+  options.checks = encoder::BlockChecks::Engine;
+  std::vector<uint8_t> stream = encoder::encodeStream(data, size, options);
+  return std::vector<uint8_t>(stream.begin() + 10, stream.end());
 }
 
 std::vector<uint8_t> storeBzip2Stream(std::vector<uint8_t> stream) {

@@ -21,12 +21,12 @@
 
 namespace mw {
 
-// Compresses `size` bytes at `data` with libbz2 at the given block size (1 to 9, in units of
-// 100,000 bytes), rewrites every block check and the combined check to the values the engine's
-// decoder requires, and returns the stream without its first ten bytes.
+// Compresses `size` bytes at `data` with the packager's encoder at the given block size (1 to
+// 9, in units of 100,000 symbols), with every block check and the combined check at the values
+// the engine's decoder requires, and returns the stream without its first ten bytes.
 // Throws std::invalid_argument for empty input (a stream without a block cannot be stored: the
 // decoder always takes the ten framing bytes for a block header) and for a block size outside
-// 1..9; std::runtime_error if libbz2 fails or its output cannot be parsed.
+// 1..9.
 std::vector<uint8_t> writeStoredStream(const uint8_t* data, size_t size, int blockSize100k = 9);
 
 // The same for a complete single bzip2 stream made elsewhere (e.g. by a benchmark that also

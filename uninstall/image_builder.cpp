@@ -75,15 +75,17 @@ std::string cString(const Section& s, uint32_t rva) {
   return std::string(p, n);
 }
 
-// Rewrites the import tables compactly behind the address table at the end of .rdata: one
-// descriptor per library without a separate lookup table (the loader then reads the names
-// through the address table itself), the hint/name entries, the library names. The address
-// table stays where the code refers to it. Returns {directory rva, size, iat rva, iat size}.
+// Rewrites the import tables compactly: one descriptor per library without a separate lookup
+// table (the loader then reads the names through the address table itself), the hint/name
+// entries, the library names. Only the loader reads these, so they go into `area` (bytes of the
+// resource section, at `areaRva`) behind the resources, where the image has room; the 3 KB for
+// code, strings and the address table do not. The address table stays in .rdata, where the code
+// refers to it and the loader may write. Returns {directory rva, size, iat rva, iat size}.
 struct ImportPlacement {
   uint32_t directory, directorySize, iat, iatSize;
 };
 
-ImportPlacement rebuildImports(Section& rdata, const Section& idata) {
+ImportPlacement rebuildImports(Section& rdata, const Section& idata, Bytes& area, uint32_t areaRva) {
   struct Library {
     std::string name;
     uint32_t firstThunk;
@@ -113,15 +115,14 @@ ImportPlacement rebuildImports(Section& rdata, const Section& idata) {
     iatStart = std::min(iatStart, lib.firstThunk);
     iatEnd = std::max<uint32_t>(iatEnd, lib.firstThunk + 4 * uint32_t(lib.functions.size() + 1));
   }
-  Bytes& d = rdata.data;
-  d.resize(roundUp(uint32_t(d.size()), 4), 0);
-  const uint32_t directory = rdata.rva + uint32_t(d.size());
-  d.resize(d.size() + 20 * (libraries.size() + 1), 0);
+  Bytes d;
+  const uint32_t directory = areaRva;
+  d.resize(20 * (libraries.size() + 1), 0);
   for (size_t i = 0; i < libraries.size(); ++i) {
     Library& lib = libraries[i];
     for (size_t f = 0; f < lib.functions.size(); ++f) {
-      const uint32_t entry = rdata.rva + uint32_t(d.size());
-      put32(d, lib.firstThunk - rdata.rva + 4 * f, entry);
+      const uint32_t entry = areaRva + uint32_t(d.size());
+      put32(rdata.data, lib.firstThunk - rdata.rva + 4 * f, entry);
       const std::string& name = lib.functions[f].second;
       d.push_back(uint8_t(lib.functions[f].first));
       d.push_back(uint8_t(lib.functions[f].first >> 8));
@@ -131,14 +132,17 @@ ImportPlacement rebuildImports(Section& rdata, const Section& idata) {
     }
   }
   for (size_t i = 0; i < libraries.size(); ++i) {
-    const uint32_t nameRva = rdata.rva + uint32_t(d.size());
+    const uint32_t nameRva = areaRva + uint32_t(d.size());
     d.insert(d.end(), libraries[i].name.begin(), libraries[i].name.end());
     d.push_back(0);
-    const uint32_t at = directory - rdata.rva + 20 * uint32_t(i);
+    const uint32_t at = 20 * uint32_t(i);
     put32(d, at + 12, nameRva);
     put32(d, at + 16, libraries[i].firstThunk);
   }
-  rdata.virtualSize = uint32_t(d.size());
+  if (d.size() > area.size())
+    fail("import tables take " + std::to_string(d.size()) + " bytes; the resource section has " +
+         std::to_string(area.size()) + " left");
+  std::copy(d.begin(), d.end(), area.begin());
   return {directory, 20 * uint32_t(libraries.size() + 1), iatStart, iatEnd - iatStart};
 }
 
@@ -164,7 +168,7 @@ std::vector<IconImage> readIconFile(const Bytes& ico) {
 // The resource section's bytes inside the image (file offsets 0x1000 to 8088): the directory
 // tree for the types icon (3), raw data (10), icon group (14) and manifest (24), each with one
 // language-neutral entry per id; the data entries; the icon images and the group.
-Bytes buildResourceSection(const std::vector<IconImage>& icons) {
+Bytes buildResourceSection(const std::vector<IconImage>& icons, uint32_t* used) {
   if (icons.size() != 2) fail("icon file: icon group 1 needs exactly two images");
   Bytes r(kResourceImageBytes, 0);
   auto directory = [&](uint32_t at, std::initializer_list<std::pair<uint32_t, uint32_t>> entries) {
@@ -224,6 +228,7 @@ Bytes buildResourceSection(const std::vector<IconImage>& icons) {
   // placeholders until the installer writes both and patches these two entries.
   dataEntry(0x130, kImageLogRva, kImageLogSize);
   dataEntry(0x150, kImageManifestRva, kManifestSize);
+  *used = at;
   return r;
 }
 
@@ -251,7 +256,13 @@ Bytes composeUninstallerImage(const Bytes& linked, const Bytes& iconFile) {
   const uint32_t entry = get32(linked, peAt + 24 + 16);
   if (get32(linked, peAt + 24 + 28) != kImageBase) fail("linked program: image base is not 0x400000");
 
-  const ImportPlacement imports = rebuildImports(rdata, sections[".idata"]);
+  uint32_t resourcesUsed = 0;
+  Bytes resources = buildResourceSection(readIconFile(iconFile), &resourcesUsed);
+  const uint32_t importsAt = roundUp(resourcesUsed, 4);
+  Bytes importArea(resources.size() - importsAt, 0);
+  const ImportPlacement imports =
+      rebuildImports(rdata, sections[".idata"], importArea, kResourceSectionRva + importsAt);
+  std::copy(importArea.begin(), importArea.end(), resources.begin() + importsAt);
   // Zero bytes at the end of the data are left to the loader's zero fill.
   while (!data.data.empty() && data.data.back() == 0) data.data.pop_back();
   if (text.data.size() < text.virtualSize || rdata.data.size() < rdata.virtualSize)
@@ -354,7 +365,6 @@ Bytes composeUninstallerImage(const Bytes& linked, const Bytes& iconFile) {
   put32(img, kResourceRawPointerOffset, kResourceSectionFileOffset);
   put32(img, kResourceSectionHeader + 36, 0xC0000040);  // initialised data, read, write
 
-  const Bytes resources = buildResourceSection(readIconFile(iconFile));
   std::copy(resources.begin(), resources.end(), img.begin() + kResourceSectionFileOffset);
   return img;
 }

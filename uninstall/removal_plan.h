@@ -13,6 +13,9 @@
 //   void deleteValue(const char* name)        on the open key; null: the default value
 //   void closeKey()
 //   void deleteKey(uint32_t root, const char* subkey)
+//   bool isLink(const char* path)             true unless `path` is seen to be no reparse point
+//                                             (a junction or symbolic link); a missing path too
+//   bool createFolder(const char* path)       creates a new folder; false if it exists or fails
 #pragma once
 
 #include <stdint.h>
@@ -38,9 +41,42 @@ bool joinText(char* out, uint32_t capacity, const char* a, const char* b);
 // cut; it is only shown).
 void formatText(char* out, uint32_t capacity, const char* pattern, const char* arg);
 
-// The copy in the temporary folder is started with the command line "U"; any command line
-// whose last character is an upper-case U counts as that.
+// The copy in the temporary folder is started with its quoted path and the argument "U". The
+// program's path is skipped as the system reads it (quoted: up to the closing quote; unquoted:
+// up to the first blank), so a path that ends in a U, or holds one between blanks, never counts.
 bool isCopyCommandLine(const char* commandLine);
+
+// The copy lives in a folder of its own, made anew for each run: kCopyFolderPrefix and eight
+// letters, right inside the temporary folder.
+constexpr char kCopyFolderPrefix[] = "Uninstall-";
+
+// out = tempFolder + kCopyFolderPrefix + `number` in eight letters A to P (a hex digit each). False (out empty) when it
+// does not fit together with a backslash and kUninstallerFileName.
+bool copyFolderName(char* out, uint32_t capacity, const char* tempFolder, uint32_t number);
+
+// True when `path` lies in such a folder of `tempFolder` (it begins with tempFolder and the
+// prefix): only then is the running program a copy this uninstaller made, whose file and folder
+// are its own to remove.
+bool isInCopyFolder(const char* path, const char* tempFolder);
+
+// Makes the copy's folder: tries up to kCopyFolderTries names from `seed` on and takes the first
+// one that createFolder makes; a folder that already exists is never used, whoever made it.
+constexpr uint32_t kCopyFolderTries = 16;
+template <class Ops>
+bool makeCopyFolder(char* out, uint32_t capacity, const char* tempFolder, uint32_t seed, Ops& ops) {
+  for (uint32_t i = 0; i < kCopyFolderTries; ++i)
+    if (copyFolderName(out, capacity, tempFolder, seed + i) && ops.createFolder(out)) return true;
+  *out = 0;
+  return false;
+}
+
+// Systems outside the NT family remove files at restart through wininit.ini's [Rename] section,
+// where "NUL=path" lines pile up, one per file, from every program that asked. `section` holds
+// the section as GetPrivateProfileSectionA returned it (`length` characters, entries ending in
+// NUL) in a buffer of `capacity`; appends "NUL=" + path and the final NUL. False when the section
+// may have been cut (the read filled the buffer) or the line does not fit: then writing the
+// section back would drop another program's lines.
+bool appendRenameLine(char* section, uint32_t length, uint32_t capacity, const char* path);
 
 // Gives a temporary folder of `length` characters its final backslash. False, with the folder
 // left unusable, when the folder plus a backslash and "Uninstall.exe" would not fit.
@@ -48,13 +84,32 @@ bool finishTempFolder(char* folder, uint32_t length, uint32_t capacity);
 
 constexpr char kUninstallerFileName[] = "Uninstall.exe";
 
-// A key named by a path with an empty last component ("...\Uninstall\" from an empty product
-// name) would be the parent key: never deleted.
+// A created key is deleted only when its path has at least two levels below its root and no
+// empty level: "Software\Vendor" may go, "Software" (or "Software\", "\Software", "A\\B") never.
+// A damaged log cannot make the uninstaller delete a key that everything else lives under.
 bool isDeletableKey(const char* subkey);
+
+// Only shortcut files are deleted from the shortcut list: a name ending in ".lnk" or ".pif",
+// in any case.
+bool isShortcutFile(const char* path);
+
+// True when a folder of `path` (each prefix ending at a backslash) is a link: what lies behind
+// it is not part of the installation.
+template <class Ops>
+bool passesThroughLink(char* path, Ops& ops) {
+  for (char* p = path; *p; ++p) {
+    if (*p != '\\') continue;
+    *p = 0;
+    const bool link = ops.isLink(path);
+    *p = '\\';
+    if (link) return true;
+  }
+  return false;
+}
 
 template <class Ops>
 void removeInstalledFile(char* path, Ops& ops) {
-  if (!isContainedPath(path)) return;
+  if (!isContainedPath(path) || passesThroughLink(path, ops)) return;
   ops.deleteFile(path);
   if (toHelpIndexName(path)) ops.deleteFile(path);
   // The file's own folder first, then each parent up to the installation folder.
@@ -90,8 +145,9 @@ template <class Ops>
 void removeInstallation(UninstallLog& log, const char* tempFolder, char* scratch,
                         uint32_t scratchSize, Ops& ops) {
   // Relative names are only meaningful inside the installation folder; if it cannot be
-  // entered they would name files wherever the process happens to stand.
-  if (ops.setFolder(log.installDir)) {
+  // entered they would name files wherever the process happens to stand. A folder that is a
+  // link leads somewhere else: nothing is deleted through it.
+  if (!ops.isLink(log.installDir) && ops.setFolder(log.installDir)) {
     for (char* f = log.files; *f; f = nextEntry(f)) removeInstalledFile(f, ops);
     ops.deleteFile(kUninstallerFileName);
   }
@@ -99,7 +155,8 @@ void removeInstallation(UninstallLog& log, const char* tempFolder, char* scratch
   ops.setFolder(tempFolder);
   ops.removeFolder(log.installDir);
 
-  for (char* s = log.shortcuts; *s; s = nextEntry(s)) ops.deleteFile(s);
+  for (char* s = log.shortcuts; *s; s = nextEntry(s))
+    if (isShortcutFile(s)) ops.deleteFile(s);
   removeProgramGroup(log.programGroup, ops);
 
   uint8_t* cursor = log.records;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -50,6 +51,13 @@ struct RecordingOps {
   }
   void deleteKey(uint32_t root, const char* subkey) {
     calls.push_back("delkey " + std::to_string(root & 0xF) + ":" + subkey);
+  }
+  std::set<std::string> links;  // paths that are reparse points
+  bool isLink(const char* p) { return links.count(p) != 0; }
+  std::set<std::string> existing;  // folders that createFolder finds already there
+  bool createFolder(const char* p) {
+    calls.push_back(std::string("mkdir ") + p);
+    return existing.insert(p).second;
   }
 };
 
@@ -236,11 +244,128 @@ TEST(Helpers, TextsAreCutAndPathsRefused) {
   EXPECT_FALSE(joinText(path, sizeof path, "abc", "defgh"));
   EXPECT_STREQ(path, "");
 
-  EXPECT_TRUE(isCopyCommandLine("U"));
-  EXPECT_TRUE(isCopyCommandLine("C:\\PROGRA~1\\TOOLU"));
-  EXPECT_FALSE(isCopyCommandLine("\"C:\\P\\Uninstall.exe\""));
-  EXPECT_FALSE(isCopyCommandLine("u"));
+}
+
+TEST(Helpers, OnlyTheArgumentUAfterTheProgramPathMakesTheCopy) {
+  // How the copy is started, quoted or not.
+  EXPECT_TRUE(isCopyCommandLine("\"C:\\Temp\\Uninstall-ABCDEFGH\\Uninstall.exe\" U"));
+  EXPECT_TRUE(isCopyCommandLine("C:\\Temp\\Uninstall-ABCDEFGH\\Uninstall.exe   U"));
+  // How the registration starts the installed one: a quoted path with blanks, or unquoted.
+  EXPECT_FALSE(isCopyCommandLine("\"C:\\Program Files\\X\\Uninstall.exe\""));
+  EXPECT_FALSE(isCopyCommandLine("C:\\PROGRA~1\\X\\UNINSTALL.EXE"));
+  // A path that ends in U, or holds " U" inside its quotes, is still only the path.
+  EXPECT_FALSE(isCopyCommandLine("C:\\PROGRA~1\\TOOLU"));
+  EXPECT_FALSE(isCopyCommandLine("\"C:\\My U\""));
+  EXPECT_FALSE(isCopyCommandLine("\"C:\\Tools U"));  // no closing quote
+  EXPECT_FALSE(isCopyCommandLine("U"));                 // "U" alone is a program name
+  EXPECT_FALSE(isCopyCommandLine("\"C:\\X.exe\" u"));
+  EXPECT_FALSE(isCopyCommandLine("\"C:\\X.exe\" UU"));
+  EXPECT_FALSE(isCopyCommandLine("C:\\Program Files\\X\\Uninstall.exe U"));  // an unquoted blank ends the path
   EXPECT_FALSE(isCopyCommandLine(""));
+}
+
+TEST(CopyFolder, ANewFolderIsMadeAndAnExistingOneNeverUsed) {
+  RecordingOps ops;
+  char out[64];
+  ASSERT_TRUE(makeCopyFolder(out, sizeof out, "C:\\T\\", 0x1F, ops));
+  EXPECT_STREQ(out, "C:\\T\\Uninstall-PBAAAAAA");  // 0x1F: digits F, 1, 0 ... as letters
+  EXPECT_TRUE(isInCopyFolder("C:\\T\\Uninstall-PBAAAAAA\\Uninstall.exe", "C:\\T\\"));
+
+  // Names that exist (planted, or left from an earlier run) are passed over.
+  RecordingOps planted;
+  planted.existing = {"C:\\T\\Uninstall-AAAAAAAA", "C:\\T\\Uninstall-BAAAAAAA"};
+  ASSERT_TRUE(makeCopyFolder(out, sizeof out, "C:\\T\\", 0, planted));
+  EXPECT_STREQ(out, "C:\\T\\Uninstall-CAAAAAAA");
+  EXPECT_EQ(planted.calls.size(), 3u);
+
+  // All tries taken: no folder, and nothing to copy into.
+  RecordingOps full;
+  for (uint32_t i = 0; i < kCopyFolderTries; ++i) {
+    ASSERT_TRUE(copyFolderName(out, sizeof out, "C:\\T\\", 7 + i));
+    full.existing.insert(out);
+  }
+  EXPECT_FALSE(makeCopyFolder(out, sizeof out, "C:\\T\\", 7, full));
+  EXPECT_STREQ(out, "");
+
+  // The folder must leave room for "\\Uninstall.exe".
+  char exact[6 + 18 + 14 + 1];  // "C:\\T\\" is 5 characters: 5 + 18 + 1 + 13 + 1 = 38
+  EXPECT_FALSE(copyFolderName(exact, 37, "C:\\T\\", 0));
+  EXPECT_TRUE(copyFolderName(exact, 38, "C:\\T\\", 0));
+
+  // Only such a folder makes the running file a copy of ours.
+  EXPECT_FALSE(isInCopyFolder("C:\\Apps\\Tool\\Uninstall.exe", "C:\\T\\"));
+  EXPECT_FALSE(isInCopyFolder("C:\\T\\Uninstall.exe", "C:\\T\\"));
+  EXPECT_FALSE(isInCopyFolder("C:\\T\\Other\\Uninstall.exe", "C:\\T\\"));
+  EXPECT_FALSE(isInCopyFolder("C:\\T\\Uninstall-X\\Uninstall.exe", ""));
+}
+
+TEST(RenameSection, ALineIsAddedAndNoOtherProgramsLineLost) {
+  using namespace std::string_literals;
+  // As the profile reader returns the section: entries ending in NUL, one more NUL at the end,
+  // and a count that includes every entry's NUL but not the last one.
+  const std::string existing = "NUL=C:\\OTHER.TMP\0C:\\A.DLL=C:\\A.NEW\0"s;
+  char section[80] = {};
+  memcpy(section, existing.data(), existing.size());
+  ASSERT_TRUE(appendRenameLine(section, uint32_t(existing.size()), sizeof section, "C:\\TEMP\\UNINST~1\\UNINST~1.EXE"));
+  const std::string line = "NUL=C:\\TEMP\\UNINST~1\\UNINST~1.EXE\0\0"s;
+  EXPECT_EQ(std::string(section, existing.size() + line.size()), existing + line);
+
+  char empty[32] = {};
+  ASSERT_TRUE(appendRenameLine(empty, 0, sizeof empty, "C:\\X.EXE"));
+  EXPECT_EQ(std::string(empty, 14), "NUL=C:\\X.EXE\0\0"s);
+
+  // A section the reader cut (it then returns capacity - 2), or a line that does not fit, is
+  // not written back: that would drop lines.
+  char cut[16] = "NUL=C:\\ABCDEFG";
+  EXPECT_FALSE(appendRenameLine(cut, 14, sizeof cut, "C:\\X"));
+  char tight[16] = "NUL=C:\\A";                                  // 9 characters with its NUL
+  EXPECT_FALSE(appendRenameLine(tight, 9, sizeof tight, "C:\\X"));  // 9 + 8 + 2 > 16
+  EXPECT_EQ(std::string(tight, 10), "NUL=C:\\A\0\0"s) << "the section was changed";
+  EXPECT_TRUE(appendRenameLine(tight, 9, sizeof tight, "X"));      // 9 + 5 + 2 = 16
+  EXPECT_EQ(std::string(tight, 16), "NUL=C:\\A\0NUL=X\0\0"s);
+}
+
+TEST(RemovalPlan, NothingIsDeletedThroughALink) {
+  // A folder inside the installation that is now a link, and an installation folder that is
+  // one: what lies behind them stays.
+  LogBuilder b("P", "C:\\P", {"data\\a.txt", "data\\sub\\b.txt", "keep\\c.txt", "top.txt"}, "", {});
+  RecordingOps ops;
+  ops.links = {"data"};
+  Calls c = b.run(ops);
+  EXPECT_EQ(Calls(c.begin(), c.begin() + 5),
+            (Calls{"cd C:\\P", "del keep\\c.txt", "rmdir keep", "del top.txt", "del Uninstall.exe"}));
+
+  LogBuilder inner("P", "C:\\P", {"a\\b\\c.txt"}, "", {});
+  RecordingOps ops2;
+  ops2.links = {"a\\b"};
+  c = inner.run(ops2);
+  EXPECT_EQ(Calls(c.begin(), c.begin() + 2), (Calls{"cd C:\\P", "del Uninstall.exe"}));
+
+  LogBuilder linked("P", "C:\\P", {"top.txt"}, "", {});
+  RecordingOps ops3;
+  ops3.links = {"C:\\P"};
+  EXPECT_EQ(linked.run(ops3), (Calls{"cd C:\\Temp\\", "rmdir C:\\P", kKey + "P"}));
+}
+
+TEST(RemovalPlan, DamagedLogNamesNoOtherFileAndNoTopLevelKey) {
+  LogBuilder b("P", "C:\\P", {}, "",
+               {"C:\\S\\a.lnk", "C:\\S\\B.LNK", "C:\\S\\dos.Pif", "C:\\Windows\\win.ini", "C:\\S\\lnk",
+                "C:\\S\\a.lnk.txt", ".lnk"});
+  b.a.appendRegistryRecord(kRecordCreated, 0x80000002, "SOFTWARE", nullptr, true);
+  b.a.appendRegistryRecord(kRecordCreated, 0x80000002, "SOFTWARE\\Vendor", nullptr, true);
+  b.a.appendRegistryRecord(kRecordCreated, 0x80000001, "\\Software", nullptr, true);
+  b.a.appendRegistryRecord(kRecordCreated, 0x80000001, "Software\\\\Vendor", nullptr, true);
+  RecordingOps ops;
+  Calls c = b.run(ops);
+  Calls deletions;
+  for (const auto& call : c)
+    if (call.rfind("del", 0) == 0) deletions.push_back(call);
+  EXPECT_EQ(deletions, (Calls{"del Uninstall.exe", "del C:\\S\\a.lnk", "del C:\\S\\B.LNK", "del C:\\S\\dos.Pif",
+                              "delvalue (default)", "delvalue (default)", "delkey 2:SOFTWARE\\Vendor",
+                              "delvalue (default)", "delvalue (default)", kKey + "P"}));
+  EXPECT_FALSE(isDeletableKey(""));
+  EXPECT_FALSE(isDeletableKey("Software\\"));
+  EXPECT_TRUE(isDeletableKey("Software\\Vendor\\Product"));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The uninstaller program: reads its log from its own resources, hands itself over to a copy
-// in the temporary folder so that the installed Uninstall.exe can be deleted, schedules that
-// copy's deletion at the next restart, asks, removes, reports.
+// in a folder of its own in the temporary folder so that the installed Uninstall.exe can be
+// deleted, asks, removes, reports, and has the running file removed at the next restart.
 //
 // The whole image must fit in 8088 bytes with its icons, and all code, strings and import
 // tables between the headers and the resource section (3 KB): every buffer lives in .bss,
@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "platform/win32/dll_search.h"
 #include "uninstall/log_reader.h"
 #include "uninstall/removal_plan.h"
 
@@ -18,12 +19,10 @@ constexpr uint32_t kTextSize = 1024;
 
 char ownPath[kPathSize];     // this module's file
 char tempFolder[kPathSize];  // the temporary folder with its final backslash, or empty
-char pathBuffer[kPathSize];  // the copy's path; the wininit.ini path; a Programs folder
-char caption[kPathSize];
-char text[kTextSize];        // message texts; the uninstall key's path
-
-// CreateProcessA copies its command line before use (only the wide form may write to it).
-const char kCopyCommandLine[] = "U";
+char pathBuffer[kPathSize];  // the copy's folder and path; a Programs folder
+char caption[kPathSize];     // the question's caption; then a short path for wininit.ini
+char text[kTextSize];        // message texts; the copy's command line; the uninstall key's path
+char section[1536];          // wininit.ini's [Rename] section, with the line added
 
 struct Win32Ops {
   HKEY key;
@@ -46,12 +45,70 @@ struct Win32Ops {
   void deleteKey(uint32_t root, const char* subkey) {
     RegDeleteKeyA(reinterpret_cast<HKEY>(uintptr_t(root)), subkey);
   }
+  // Systems before 2000 know no reparse points and never set the attribute.
+  bool isLink(const char* path) { return GetFileAttributesA(path) & FILE_ATTRIBUTE_REPARSE_POINT; }
+  bool createFolder(const char* path) { return CreateDirectoryA(path, nullptr); }
 };
+
+// Starts a copy of this program from a new folder in the temporary folder. The copy is held
+// open, sharing for reading only, until its process exists, so nothing can replace it between
+// the copy and the start. True when the copy runs.
+bool handOver() {
+  Win32Ops ops;
+  if (!mw::makeCopyFolder(pathBuffer, kPathSize, tempFolder, GetTickCount(), ops)) return false;
+  const uint32_t folderLength = uint32_t(mw::textLength(pathBuffer));
+  mw::joinText(pathBuffer + folderLength, kPathSize - folderLength, "\\", mw::kUninstallerFileName);
+  if (CopyFileA(ownPath, pathBuffer, TRUE)) {
+    HANDLE copy = CreateFileA(pathBuffer, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (copy != INVALID_HANDLE_VALUE) {
+      mw::formatText(text, kTextSize, "\"%s\" U", pathBuffer);
+      STARTUPINFOA startup = {};
+      startup.cb = sizeof startup;
+      PROCESS_INFORMATION process;
+      // CreateProcessA copies its command line before use (only the wide form writes to it).
+      if (CreateProcessA(pathBuffer, text, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
+                         nullptr, &startup, &process))
+        return true;
+      CloseHandle(copy);
+    }
+    DeleteFileA(pathBuffer);
+  }
+  pathBuffer[folderLength] = 0;
+  RemoveDirectoryA(pathBuffer);
+  return false;
+}
+
+// Has `file` deleted at the next restart, and then its folder when `withFolder` (the folder goes
+// only if it is empty by then). Systems outside the NT family do not implement MoveFileExA;
+// they read wininit.ini, whose [Rename] lines delete files only, so the folder stays there.
+void removeAtRestart(char* file, bool withFolder) {
+  if (int(GetVersion()) >= 0) {
+    MoveFileExA(file, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (withFolder) {
+      char* end = file;
+      for (char* p = file; *p; ++p)
+        if (*p == '\\') end = p;
+      *end = 0;
+      MoveFileExA(file, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
+    return;
+  }
+  // The 16-bit code that reads wininit.ini knows short names only. A profile named without a
+  // path is the one in the Windows folder.
+  const DWORD shortLength = GetShortPathNameA(file, caption, kPathSize);
+  if (!shortLength || shortLength >= kPathSize) return;
+  const DWORD read = GetPrivateProfileSectionA("Rename", section, sizeof section, "wininit.ini");
+  if (mw::appendRenameLine(section, read, sizeof section, caption))
+    WritePrivateProfileSectionA("Rename", section, "wininit.ini");
+}
 
 }  // namespace
 
 extern "C" void __stdcall entryPoint() {
   using namespace mw;
+  // Before anything can make the system load a library on our behalf.
+  hardenDllSearch();
+
   // Without a complete log there is nothing this program may safely do. (A loaded resource's
   // handle is its address in every 32-bit Windows, so LockResource is not imported.)
   UninstallLog log;
@@ -61,9 +118,9 @@ extern "C" void __stdcall entryPoint() {
                         SizeofResource(nullptr, resource), &log))
     ExitProcess(0);
 
-  // A path that filled the buffer may have been cut: then it names no file to copy or delete.
-  const DWORD ownLength = GetModuleFileNameA(nullptr, ownPath, kPathSize);
-  const bool haveOwnPath = ownLength && ownLength < kPathSize;
+  // A path that filled the buffer may have been cut: then it names no file to copy or delete,
+  // and is left empty (every use of an empty path fails).
+  if (GetModuleFileNameA(nullptr, ownPath, kPathSize) >= kPathSize) *ownPath = 0;
 
   if (!finishTempFolder(tempFolder, GetEnvironmentVariableA("TMP", tempFolder, kPathSize),
                         kPathSize))
@@ -72,31 +129,20 @@ extern "C" void __stdcall entryPoint() {
 
   // Hand over to a copy in the temporary folder; this process ends as soon as it runs, so the
   // copy can delete the installed Uninstall.exe and the installation folder.
-  if (haveOwnPath && *tempFolder && !isCopyCommandLine(GetCommandLineA()) &&
-      joinText(pathBuffer, kPathSize, tempFolder, kUninstallerFileName) &&
-      CopyFileA(ownPath, pathBuffer, FALSE)) {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process;
-    if (CreateProcessA(pathBuffer, const_cast<char*>(kCopyCommandLine), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
-                       nullptr, nullptr, &startup, &process))
-      ExitProcess(0);
-  }
-
-  // The running file goes at the next restart, whatever the answer below. Systems outside the
-  // NT family do not implement MoveFileExA (it fails there); they read wininit.ini instead.
-  if (haveOwnPath && !MoveFileExA(ownPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-    const UINT length = GetWindowsDirectoryA(pathBuffer, kPathSize);
-    if (length && length < kPathSize && joinText(text, kTextSize, pathBuffer, "\\wininit.ini"))
-      WritePrivateProfileStringA("Rename", "NUL", ownPath, text);
-  }
+  const bool copyCommand = isCopyCommandLine(GetCommandLineA());
+  if (*ownPath && *tempFolder && !copyCommand && handOver()) ExitProcess(0);
+  // A copy this program made is removed with its folder whatever the answer; the installed
+  // file only once the user has chosen to uninstall.
+  const bool ownCopy = copyCommand && isInCopyFolder(ownPath, tempFolder);
 
   formatText(caption, kPathSize, "Uninstall %s", log.productName);
   formatText(text, kTextSize,
              "This program will remove %s and all of its components from your computer.\r\n"
              "Do you wish to proceed?",
              log.productName);
-  if (MessageBoxA(nullptr, text, caption, MB_YESNO | MB_ICONEXCLAMATION) == IDYES) {
+  const bool yes = MessageBoxA(nullptr, text, caption, MB_YESNO | MB_ICONEXCLAMATION) == IDYES;
+  if (yes || ownCopy) removeAtRestart(ownPath, ownCopy);  // an empty path names nothing
+  if (yes) {
     Win32Ops ops;
     removeInstallation(log, tempFolder, text, kTextSize, ops);
     formatText(text, kTextSize, "%s has been successfully removed from your computer.",

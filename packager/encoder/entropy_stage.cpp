@@ -1,0 +1,188 @@
+// Choosing the coding tables: a clustering of the block's groups of 50 symbols. Tables start
+// from a split of the alphabet by frequency; then, repeatedly, every group goes to the table
+// that codes it in the fewest bits and every table gets the optimal length-limited code for
+// the groups it was given, until the size stops falling. The last assignment also counts
+// what each selector costs (its position in the tables' move-to-front list, in unary), and
+// each table's lengths are picked among a few weightings of unused symbols by what the
+// lengths plus their header cost. Every table count in range is tried; the smallest wins.
+#include "packager/encoder/entropy_stage.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdlib>
+
+#include "packager/encoder/code_lengths.h"
+
+namespace mw::encoder {
+namespace {
+
+// The costs of a group under all tables at once: ten bits per table (a group costs at most
+// 50 * 20 = 1000 bits), so one addition per symbol serves every table.
+constexpr int kCostBits = 10;
+constexpr uint64_t kCostMask = (1u << kCostBits) - 1;
+static_assert(kMaxTables * kCostBits <= 64 && kGroupSize * kMaxCodeLength <= int(kCostMask), "packed costs");
+
+constexpr int kMaxRounds = 12;
+// A round that gains less than 1/kStop of the bits ends the refinement.
+constexpr int kStop = 1000;
+// Weight of a use against an unused symbol while the tables are refined.
+constexpr uint32_t kRefineScale = 16;
+
+using Lengths = std::array<std::array<uint8_t, kMaxAlphabet>, kMaxTables>;
+using Counts = std::array<std::array<uint32_t, kMaxAlphabet>, kMaxTables>;
+
+struct Block {
+  const uint16_t* symbols;
+  size_t count;
+  size_t groups;
+  int alphabet;
+};
+
+// Gives every group the table that codes it cheapest (counting each selector's unary cost
+// when `selectorCost`), fills `selectors` and the tables' symbol counts, and returns the bits
+// of the symbols (and selectors).
+uint64_t assignGroups(const Block& b, int tables, const Lengths& lengths, bool selectorCost,
+                      std::vector<uint8_t>& selectors, Counts& counts) {
+  uint64_t packed[kMaxAlphabet];
+  for (int s = 0; s < b.alphabet; ++s) {
+    uint64_t v = 0;
+    for (int t = 0; t < tables; ++t) v |= uint64_t(lengths[t][s]) << (kCostBits * t);
+    packed[s] = v;
+  }
+  for (int t = 0; t < tables; ++t) std::fill(counts[t].begin(), counts[t].begin() + b.alphabet, 0);
+  uint8_t order[kMaxTables];
+  for (int t = 0; t < kMaxTables; ++t) order[t] = uint8_t(t);
+  uint64_t bits = 0;
+  for (size_t g = 0; g < b.groups; ++g) {
+    const uint16_t* sym = b.symbols + g * kGroupSize;
+    const size_t n = std::min<size_t>(kGroupSize, b.count - g * kGroupSize);
+    uint64_t sum = 0;
+    for (size_t k = 0; k < n; ++k) sum += packed[sym[k]];
+    int best = 0;
+    uint32_t bestCost = UINT32_MAX;
+    if (selectorCost) {
+      for (int j = 0; j < tables; ++j) {
+        const uint32_t c = uint32_t((sum >> (kCostBits * order[j])) & kCostMask) + uint32_t(j) + 1;
+        if (c < bestCost) {
+          bestCost = c;
+          best = j;
+        }
+      }
+      const uint8_t t = order[best];
+      for (int j = best; j > 0; --j) order[j] = order[j - 1];
+      order[0] = t;
+      best = t;
+    } else {
+      for (int t = 0; t < tables; ++t) {
+        const uint32_t c = uint32_t((sum >> (kCostBits * t)) & kCostMask);
+        if (c < bestCost) {
+          bestCost = c;
+          best = t;
+        }
+      }
+    }
+    bits += bestCost;
+    selectors[g] = uint8_t(best);
+    uint32_t* c = counts[best].data();
+    for (size_t k = 0; k < n; ++k) ++c[sym[k]];
+  }
+  return bits;
+}
+
+// Lengths for counts where every unused symbol weighs one and a used one `scale` per use.
+void lengthsFor(const uint32_t* counts, int alphabet, uint32_t scale, uint8_t* lengths) {
+  uint32_t weights[kMaxAlphabet];
+  for (int s = 0; s < alphabet; ++s) weights[s] = counts[s] ? counts[s] * scale : 1;
+  limitedCodeLengths(weights, alphabet, kMaxCodeLength, lengths);
+}
+
+uint64_t codedBits(const uint32_t* counts, const uint8_t* lengths, int alphabet) {
+  uint64_t bits = 0;
+  for (int s = 0; s < alphabet; ++s) bits += uint64_t(counts[s]) * lengths[s];
+  return bits;
+}
+
+// The lengths that code these counts with their header in the fewest bits, among a few
+// weightings; returns those bits.
+uint64_t bestLengths(const uint32_t* counts, int alphabet, uint8_t* lengths) {
+  static constexpr uint32_t kScales[] = {1, 2, 4, 16, 256};
+  uint64_t best = UINT64_MAX;
+  uint8_t trial[kMaxAlphabet];
+  for (uint32_t scale : kScales) {
+    lengthsFor(counts, alphabet, scale, trial);
+    const uint64_t bits = codedBits(counts, trial, alphabet) + lengthHeaderBits(trial, alphabet);
+    if (bits < best) {
+      best = bits;
+      std::copy(trial, trial + alphabet, lengths);
+    }
+  }
+  return best;
+}
+
+// A start for `tables` tables: the alphabet cut into ranges of about equal frequency, each
+// table cheap on its own range.
+void initialLengths(const Block& b, int tables, Lengths& lengths) {
+  uint32_t freq[kMaxAlphabet] = {};
+  for (size_t i = 0; i < b.count; ++i) ++freq[b.symbols[i]];
+  uint64_t remaining = b.count;
+  int low = 0;
+  for (int t = 0; t < tables; ++t) {
+    const uint64_t share = remaining / uint64_t(tables - t);
+    int high = low - 1;
+    uint64_t taken = 0;
+    while (taken < share && high < b.alphabet - 1) taken += freq[++high];
+    if (t == tables - 1) high = b.alphabet - 1;
+    for (int s = 0; s < b.alphabet; ++s) lengths[t][s] = (s >= low && s <= high) ? 1 : 15;
+    remaining -= taken;
+    low = high + 1;
+  }
+}
+
+CodingPlan planWith(const Block& b, int tables) {
+  CodingPlan plan;
+  plan.tables = tables;
+  plan.selectors.assign(b.groups, 0);
+  Lengths lengths{};
+  initialLengths(b, tables, lengths);
+  Counts counts;
+  uint64_t previous = UINT64_MAX;
+  for (int round = 0; round < kMaxRounds; ++round) {
+    const uint64_t bits = assignGroups(b, tables, lengths, false, plan.selectors, counts);
+    for (int t = 0; t < tables; ++t) lengthsFor(counts[t].data(), b.alphabet, kRefineScale, lengths[t].data());
+    // Stop once a round gains less than a thousandth.
+    if (bits + bits / kStop >= previous) break;
+    previous = bits;
+  }
+  uint64_t bits = assignGroups(b, tables, lengths, true, plan.selectors, counts);
+  for (int t = 0; t < tables; ++t) bits -= codedBits(counts[t].data(), lengths[t].data(), b.alphabet);
+  // What is left are the selectors' bits; the tables are chosen again for what they code.
+  for (int t = 0; t < tables; ++t) bits += bestLengths(counts[t].data(), b.alphabet, plan.lengths[t].data());
+  plan.bits = bits;
+  return plan;
+}
+
+}  // namespace
+
+uint32_t lengthHeaderBits(const uint8_t* lengths, int alphabet) {
+  uint32_t bits = 5;
+  int current = lengths[0];
+  for (int s = 0; s < alphabet; ++s) {
+    bits += 1 + 2 * uint32_t(std::abs(int(lengths[s]) - current));
+    current = lengths[s];
+  }
+  return bits;
+}
+
+CodingPlan planCoding(const std::vector<uint16_t>& symbols, int alphabet) {
+  const Block b{symbols.data(), symbols.size(), (symbols.size() + kGroupSize - 1) / kGroupSize, alphabet};
+  CodingPlan best;
+  // Four tables are skipped: on real files they win too rarely, and by too little over three or
+  // five, to pay for their refinement.
+  for (int tables : {2, 3, 5, 6}) {
+    CodingPlan plan = planWith(b, tables);
+    if (best.tables == 0 || plan.bits < best.bits) best = std::move(plan);
+  }
+  return best;
+}
+
+}  // namespace mw::encoder

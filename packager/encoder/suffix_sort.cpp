@@ -1,0 +1,156 @@
+// Induced suffix sorting: the suffixes that start with an S-type run after an L-type one
+// (the leftmost S positions, LMS) are placed first; every other suffix's place follows from
+// them in two scans (L-types left to right from bucket heads, S-types right to left from
+// bucket tails). Sorting the LMS substrings that way and naming them gives a string of at
+// most half the length whose suffix order is that of the LMS suffixes; it is sorted the same
+// way (recursively, unless every name is unique) and the final induction places the rest.
+// The end mark is virtual: it is the smallest suffix and an LMS position at n.
+#include "packager/encoder/suffix_sort.h"
+
+#include <algorithm>
+
+namespace mw::encoder {
+namespace {
+
+// Each value's bucket head (or tail, one past its last slot) from the values' counts.
+void bucketBounds(const int32_t* counts, int32_t alphabet, int32_t* bucket, bool ends) {
+  int32_t sum = 0;
+  for (int32_t c = 0; c < alphabet; ++c) {
+    sum += counts[c];
+    bucket[c] = ends ? sum : sum - counts[c];
+  }
+}
+
+// From the LMS suffixes in place at their buckets' tails, the L-type suffixes (left to right
+// from bucket heads), then the S-type ones (right to left from bucket tails).
+template <typename C>
+void induce(const C* text, int32_t* sa, int32_t n, int32_t alphabet, const std::vector<uint8_t>& sType,
+            const int32_t* counts, int32_t* bucket) {
+  bucketBounds(counts, alphabet, bucket, false);
+  // The suffix in front of the end mark comes first in its bucket: it is L-type.
+  sa[bucket[text[n - 1]]++] = n - 1;
+  for (int32_t i = 0; i < n; ++i) {
+    const int32_t j = sa[i] - 1;
+    if (j >= 0 && !sType[j]) sa[bucket[text[j]]++] = j;
+  }
+  bucketBounds(counts, alphabet, bucket, true);
+  for (int32_t i = n - 1; i >= 0; --i) {
+    const int32_t j = sa[i] - 1;
+    if (j >= 0 && sType[j]) sa[--bucket[text[j]]] = j;
+  }
+}
+
+template <typename C>
+void sais(const C* text, int32_t* sa, int32_t n, int32_t alphabet) {
+  if (n == 1) {
+    sa[0] = 0;
+    return;
+  }
+  std::vector<uint8_t> sType(size_t(n) + 1);
+  sType[size_t(n)] = true;  // the end mark
+  sType[size_t(n) - 1] = false;
+  for (int32_t i = n - 2; i >= 0; --i)
+    sType[i] = text[i] < text[i + 1] || (text[i] == text[i + 1] && sType[i + 1]);
+  auto isLms = [&](int32_t i) { return i > 0 && sType[i] && !sType[i - 1]; };
+
+  std::vector<int32_t> counts(static_cast<size_t>(alphabet), 0), bucket(static_cast<size_t>(alphabet), 0);
+  for (int32_t i = 0; i < n; ++i) ++counts[text[i]];
+  // Stage 1: the LMS substrings sorted.
+  std::fill(sa, sa + n, -1);
+  bucketBounds(counts.data(), alphabet, bucket.data(), true);
+  for (int32_t i = 1; i < n; ++i)
+    if (isLms(i)) sa[--bucket[text[i]]] = i;
+  induce(text, sa, n, alphabet, sType, counts.data(), bucket.data());
+
+  int32_t lmsCount = 0;
+  for (int32_t i = 0; i < n; ++i)
+    if (isLms(sa[i])) sa[lmsCount++] = sa[i];
+  std::fill(sa + lmsCount, sa + n, -1);
+
+  // Names: equal LMS substrings (same bytes and types up to the next LMS position) share one.
+  int32_t names = 0, previous = -1;
+  for (int32_t k = 0; k < lmsCount; ++k) {
+    const int32_t pos = sa[k];
+    bool differs = previous < 0;
+    for (int32_t d = 0; !differs; ++d) {
+      if (pos + d == n || previous + d == n || text[pos + d] != text[previous + d] ||
+          sType[pos + d] != sType[previous + d]) {
+        differs = true;
+      } else if (d > 0 && (isLms(pos + d) || isLms(previous + d))) {
+        break;
+      }
+    }
+    if (differs) {
+      ++names;
+      previous = pos;
+    }
+    // LMS positions are at least two apart, so pos / 2 is a slot of its own.
+    sa[lmsCount + pos / 2] = names - 1;
+  }
+  int32_t* const reduced = sa + n - lmsCount;
+  for (int32_t i = n - 1, j = n - 1; i >= lmsCount; --i)
+    if (sa[i] >= 0) sa[j--] = sa[i];
+
+  // Stage 2: the LMS suffixes sorted, through the reduced string.
+  if (names < lmsCount) {
+    sais(reduced, sa, lmsCount, names);
+  } else {
+    for (int32_t i = 0; i < lmsCount; ++i) sa[reduced[i]] = i;
+  }
+  for (int32_t i = 1, j = 0; i < n; ++i)
+    if (isLms(i)) reduced[j++] = i;
+  for (int32_t i = 0; i < lmsCount; ++i) sa[i] = reduced[sa[i]];
+  std::fill(sa + lmsCount, sa + n, -1);
+
+  // Stage 3: every suffix, induced from the sorted LMS suffixes at their buckets' tails.
+  bucketBounds(counts.data(), alphabet, bucket.data(), true);
+  for (int32_t i = lmsCount - 1; i >= 0; --i) {
+    const int32_t j = sa[i];
+    sa[i] = -1;
+    sa[--bucket[text[j]]] = j;
+  }
+  induce(text, sa, n, alphabet, sType, counts.data(), bucket.data());
+}
+
+}  // namespace
+
+void suffixArray(const uint8_t* text, int32_t n, int32_t* sa) { sais(text, sa, n, 256); }
+
+uint32_t leastRotation(const uint8_t* block, uint32_t n) {
+  // Two candidate starts i < j (or j < i) and the length k of their common prefix: a
+  // mismatch rules out the larger candidate and the k starts after it.
+  uint32_t i = 0, j = 1, k = 0;
+  while (i < n && j < n && k < n) {
+    const uint32_t a = i + k < n ? i + k : i + k - n;
+    const uint32_t b = j + k < n ? j + k : j + k - n;
+    if (block[a] == block[b]) {
+      ++k;
+      continue;
+    }
+    if (block[a] > block[b]) i += k + 1;
+    else j += k + 1;
+    if (i == j) ++j;
+    k = 0;
+  }
+  return std::min(i, j);
+}
+
+uint32_t sortRotations(const uint8_t* block, uint32_t n, uint8_t* lastColumn) {
+  const uint32_t start = leastRotation(block, n);
+  std::vector<uint8_t> turned(n);
+  std::copy(block + start, block + n, turned.begin());
+  std::copy(block, block + start, turned.begin() + (n - start));
+  std::vector<int32_t> sa(n);
+  suffixArray(turned.data(), int32_t(n), sa.data());
+  // The original block starts at position n - start of the turned one.
+  const uint32_t home = start == 0 ? 0 : n - start;
+  uint32_t primary = 0;
+  for (uint32_t row = 0; row < n; ++row) {
+    const uint32_t p = uint32_t(sa[row]);
+    if (p == home) primary = row;
+    lastColumn[row] = turned[p == 0 ? n - 1 : p - 1];
+  }
+  return primary;
+}
+
+}  // namespace mw::encoder
