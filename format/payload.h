@@ -21,7 +21,7 @@
 #include <stdint.h>
 
 #include "format/arena.h"
-#include "uninstall/log_format.h"
+#include "format/log_format.h"
 
 namespace mw {
 

@@ -5,7 +5,7 @@
 #include "decompress/decompress.h"
 #include "install/texts.h"
 #include "install/worker.h"
-#include "uninstall/log_format.h"
+#include "format/log_format.h"
 
 namespace mw {
 

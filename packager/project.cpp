@@ -15,7 +15,7 @@
 #include "packager/names.h"
 #include "format/script.h"
 #include "install/texts.h"
-#include "uninstall/log_format.h"
+#include "format/log_format.h"
 
 namespace fs = std::filesystem;
 

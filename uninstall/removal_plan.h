@@ -21,7 +21,7 @@
 #include <stdint.h>
 
 #include "core/paths.h"
-#include "uninstall/log_format.h"
+#include "format/log_format.h"
 #include "uninstall/log_reader.h"
 
 namespace mw {

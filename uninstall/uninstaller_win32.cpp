@@ -8,7 +8,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include "platform/win32/dll_search.h"
+#include "core/dll_search_win32.h"
 #include "uninstall/log_reader.h"
 #include "uninstall/removal_plan.h"
 
