@@ -38,8 +38,9 @@ bool toHelpIndexName(char* path);
 bool joinText(char* out, uint32_t capacity, const char* a, const char* b);
 
 // out = pattern with every "%s" replaced by `arg`, cut to fit `capacity` (a message may be
-// cut; it is only shown).
-void formatText(char* out, uint32_t capacity, const char* pattern, const char* arg);
+// cut; it is only shown). The uninstaller's own, not the engine's formatText (core/text.h, which
+// replaces the first "%s" only): that one, linked in, takes the image 36 bytes past its room.
+void formatEvery(char* out, uint32_t capacity, const char* pattern, const char* arg);
 
 // The copy in the temporary folder is started with its quoted path and the argument "U". The
 // program's path is skipped as the system reads it (quoted: up to the closing quote; unquoted:
