@@ -5,6 +5,7 @@
 #include "install/paths.h"
 #include "install/texts.h"
 #include "install/worker.h"
+#include "format/chunk.h"
 #include "format/payload.h"
 
 namespace mw {
@@ -50,22 +51,22 @@ bool extractChunks(Worker& w, const FileEntry& entry, const char* name, FileHand
   for (uint32_t chunk = 0; chunk < entry.chunkCount; ++chunk) {
     if (!w.pause()) return false;
     if (framed) {
-      // [u32 h][h - 10 bytes of body]: the body goes to byte 10, bytes 4 to 9 stay zero, and
-      // the decoder takes the ten bytes in front of the body for the headers it skips.
+      // The chunk as format/chunk.h frames it: the body goes behind the ten framing bytes, of
+      // which the six after h stay zero.
       const bool haveLength = w.os.readInstaller(position, buffer, kChunkPrefix) == kChunkPrefix;
       const uint32_t h = readU32(buffer);
       if (!haveLength || h < kChunkHeaderCount || h > kMaxChunkHeader) {
         framed = false;  // the following chunks cannot be found either
       } else {
         const uint32_t body = h - kChunkHeaderCount;
-        const uint32_t got = w.os.readInstaller(position + kChunkPrefix, buffer + 10, body);
-        checksum = adler32Update(checksum, buffer + 10, got);
+        const uint32_t got = w.os.readInstaller(position + kChunkPrefix, buffer + kChunkHeaderCount, body);
+        checksum = adler32Update(checksum, buffer + kChunkHeaderCount, got);
         if (got != body) {
           framed = false;
         } else {
           position += kChunkPrefix + body;
           uint32_t produced = 0;
-          if (decodeStream(buffer, h, w.arena.outputRegion, kOutputRegionSize, produced) !=
+          if (decodeBuffer(buffer, h, w.arena.outputRegion, kOutputRegionSize, produced) !=
               DecodeStreamEnd)
             damaged = true;
           // What was decoded is written even from a failed chunk; the integrity question

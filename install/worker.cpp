@@ -97,19 +97,6 @@ bool Worker::writeAll(FileHandle file, const void* data, uint32_t length, const 
   return true;
 }
 
-int32_t decodeStream(uint8_t* in, uint32_t h, uint8_t* out, uint32_t room, uint32_t& produced) {
-  StreamRecord stream{};
-  stream.next_in = in;
-  stream.avail_in = h;
-  stream.next_out = out;
-  stream.avail_out = room;
-  stream.bzalloc = arenaAlloc;
-  decompressInit(&stream, 0, 0);
-  const int32_t result = decompress(&stream);
-  produced = stream.total_out_lo32;
-  return result;
-}
-
 void Worker::makeFoldersAlong(char* path, uint32_t from, bool slashes) {
   for (uint32_t i = from; path[i]; ++i) {
     const char c = path[i];

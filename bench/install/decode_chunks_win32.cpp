@@ -9,6 +9,7 @@
 #include "core/bytes.h"
 #include "decompress/decompress.h"
 #include "format/arena.h"
+#include "format/chunk.h"
 
 namespace {
 
@@ -76,7 +77,7 @@ extern "C" void __stdcall entryPoint() {
   if (!ReadFile(list, text, listSize, &got, nullptr) || got != listSize) ExitProcess(3);
   text[listSize] = 0;
 
-  uint8_t* chunk = static_cast<uint8_t*>(allocate(1114112));
+  uint8_t* chunk = static_cast<uint8_t*>(allocate(mw::kMaxChunkHeader));
   uint8_t* output = static_cast<uint8_t*>(allocate(mw::kOutputRegionSize));
   mw::decoderRegions.stateRegion = allocate(mw::kStateRegionSize);
   mw::decoderRegions.tableRegion = allocate(mw::kTableRegionSize);
@@ -92,8 +93,9 @@ extern "C" void __stdcall entryPoint() {
       mw::fillBytes(chunk, 0, 10);
       if (!readAt(installer, offset, chunk, 4)) ExitProcess(4);
       const uint32_t h = mw::readU32(chunk);
-      if (h < 10 || h > 1114112 || !readAt(installer, offset + 4, chunk + 10, h - 10)) ExitProcess(4);
-      offset += h - 6;
+      if (h < mw::kChunkHeaderCount || h > mw::kMaxChunkHeader ||
+          !readAt(installer, offset + mw::kChunkPrefix, chunk + mw::kChunkHeaderCount, h - mw::kChunkHeaderCount)) ExitProcess(4);
+      offset += mw::kChunkPrefix + (h - mw::kChunkHeaderCount);
       mw::StreamRecord strm = {};
       strm.next_in = chunk;
       strm.avail_in = h;
