@@ -17,8 +17,30 @@
 // the output stage repeats it as the direct walk would.
 #include "decompress/decoder_state.h"
 
+#if defined(__i386__) && !defined(__SSE__)
+#include <cpuid.h>
+#endif
+
 namespace mw {
 namespace {
+
+// Asks for the cache line at p, to be written soon. The 32-bit Windows build is made for every
+// processor since the Pentium Pro, and the prefetch instruction came later (Pentium III, Athlon):
+// there it is issued only where the processor reports it (SSE, or AMD's MMX extensions), which
+// the caller learns once per block with prefetchAvailable().
+#if defined(__i386__) && !defined(__SSE__)
+bool prefetchAvailable() {
+  unsigned a, b, c, d;
+  if (__get_cpuid(1, &a, &b, &c, &d) && (d & bit_SSE)) return true;
+  return __get_cpuid(0x80000001u, &a, &b, &c, &d) && (d & (1u << 22));
+}
+inline void prefetchForWrite(const void* p, bool available) {
+  if (available) __asm__ volatile("prefetcht0 %0" : : "m"(*static_cast<const char*>(p)));
+}
+#else
+bool prefetchAvailable() { return true; }
+inline void prefetchForWrite(const void* p, bool) { __builtin_prefetch(p, 1); }
+#endif
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "symbols are written to the low byte of each entry");
 
@@ -27,8 +49,8 @@ constexpr uint32_t kSegmentShift = 23;           // bits 23..30: segment number
 constexpr uint32_t kOffsetMask = 0x7FFFu;        // bits 8..22: offset inside the segment
 constexpr uint32_t kMaxSegmentLength = kOffsetMask + 1;
 constexpr uint32_t kLinkMask = 0xFFFFFu;         // bits 8..27 of an unvisited entry
-constexpr uint32_t kSeeds = 192;
-constexpr int kWalkers = 12;
+constexpr uint32_t kSeeds = 224;
+constexpr int kWalkers = 32;
 // Seeds, plus the splits of segments that reach kMaxSegmentLength, never exceed 255.
 static_assert(kSeeds + kTableEntries / kMaxSegmentLength + 1 <= kSegmentNumbers, "segment numbers");
 // Seed rows are seed * nblock / kSeeds, computed in 32 bits.
@@ -57,6 +79,7 @@ uint32_t collectCycle(DecoderState* s, uint32_t nblock, uint32_t origPtr) {
   // keeps many of them in flight at once. Walker k stands at row[k], offset[k] rows into
   // segment[k]; a walker that reaches a segment's first row takes the next seed's segment.
   const uint32_t seeded = segments;
+  const bool prefetch = prefetchAvailable();
   uint32_t walked = 0;
   uint32_t row[kWalkers], segment[kWalkers], offset[kWalkers];
   int active = 0;
@@ -89,7 +112,7 @@ uint32_t collectCycle(DecoderState* s, uint32_t nblock, uint32_t origPtr) {
       row[k] = (v >> 8) & kLinkMask;
       // Ask for the next row's line now, for writing: it will be marked when this walker's
       // turn comes round again.
-      __builtin_prefetch(tt + row[k], 1);
+      prefetchForWrite(tt + row[k], prefetch);
       ++offset[k];
       ++k;
     }

@@ -15,6 +15,7 @@
 #include "core/bytes.h"
 #include "decompress/stored_writer.h"
 #include "packager/output_file.h"
+#include "packager/pe_image.h"
 #include "packager/pe_resources.h"
 #include "packager/progress.h"
 #include "packager/script_writer.h"
@@ -346,6 +347,8 @@ BuildSummary buildInstaller(Project project, const BuildOptions& options) {
   uint8_t raw[kLocatorSize];
   writeLocator(raw, record);
   out.writeAt(kLocatorOffset, raw, kLocatorSize);
+  // Always the last write: the checksum covers every byte written before it.
+  finishImage(out);
   uint64_t finalSize = out.size();
   out.commit();
 

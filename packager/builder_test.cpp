@@ -228,7 +228,7 @@ TEST(Build, RefusedInputsLeaveNoOutput) {
 // icotool), which know nothing of the packager: built on the real engine.
 #ifdef MARLOWICK_HAVE_PNG
 TEST(Identity, IconAndVersionResourceReadBackFromSetupExe) {
-  const fs::path engine = fs::path(MW_PRODUCTS_DIST) / "stub.exe";
+  const fs::path engine = fs::path(MARLOWICK_PRODUCTS_DIST) / "stub.exe";
   if (!fs::exists(engine) || std::system("command -v wrestool >/dev/null && command -v icotool >/dev/null") != 0)
     GTEST_SKIP() << "needs dist/stub.exe and icoutils";
   Product p;

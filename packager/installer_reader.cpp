@@ -9,14 +9,36 @@
 
 namespace mw::packager {
 
-Installer::Installer(const std::filesystem::path& path) : file_(path, std::ios::binary) {
+namespace {
+
+// Only regular files are read: a folder opens as a stream of no bytes with an absurd size, and
+// a device or a pipe has no size at all.
+void requireRegularFile(const std::filesystem::path& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::file_status st = fs::status(path, ec);
+  if (!fs::exists(st)) throw std::runtime_error("'" + path.string() + "' does not exist");
+  if (fs::is_directory(st)) throw std::runtime_error("'" + path.string() + "' is a folder, not an installer");
+  if (!fs::is_regular_file(st)) throw std::runtime_error("'" + path.string() + "' is not a regular file");
+}
+
+}  // namespace
+
+Installer::Installer(const std::filesystem::path& path) : file_((requireRegularFile(path), path), std::ios::binary) {
   if (!file_) throw std::runtime_error("cannot open '" + path.string() + "'");
   file_.seekg(0, std::ios::end);
   fileSize_ = uint64_t(file_.tellg());
   chunkBuffer_.assign(kMaxChunkHeader, 0);
+  pe_ = readPeHeaders([this](uint64_t o, uint8_t* out, size_t n) { return readAt(o, out, n); }, fileSize_);
 
+  uint8_t mz[2] = {0, 0};
   if (fileSize_ < kMinimumStubSize) {
     scriptError_ = "the file is too short to hold a locator record";
+    notInstaller_ = "the file is " + std::to_string(fileSize_) + " bytes, too short to hold a locator record";
+    return;
+  }
+  if (!readAt(0, mz, 2) || mz[0] != 'M' || mz[1] != 'Z') {
+    scriptError_ = notInstaller_ = "the file is not a Windows program (it does not start with \"MZ\")";
     return;
   }
   hasRecord_ = true;
@@ -26,10 +48,14 @@ Installer::Installer(const std::filesystem::path& path) : file_(path, std::ios::
 
   uint32_t allocate = 0, read = 0;
   if (!readBufferSizes(record_, allocate, read) || record_.scriptOffset >= fileSize_ ||
-      record_.scriptLength > fileSize_ || record_.scriptLength > kMaxPlausibleScript) {
+      record_.scriptOffset < kMinimumStubSize || record_.scriptLength > fileSize_ ||
+      record_.scriptLength > kMaxPlausibleScript) {
     scriptError_ = "the locator record does not point at a setup script inside the file";
+    notInstaller_ = "no locator record at offset " + std::to_string(kLocatorOffset) +
+                    " points at a payload inside the file (a bare engine stub, another program, or a damaged record)";
     return;
   }
+  findSignature();
   // Like the stub: a zero-filled buffer, filled with as much as the file holds.
   readBuffer_.assign(allocate, 0);
   uint64_t available = fileSize_ - record_.scriptOffset;
@@ -55,6 +81,24 @@ Installer::Installer(const std::filesystem::path& path) : file_(path, std::ios::
 
 uint64_t Installer::payloadEnd() const {
   return uint64_t(record_.scriptOffset) + record_.scriptLength + kBlobSize;
+}
+
+void Installer::findSignature() {
+  if (!pe_ || pe_->certificateSize == 0) return;
+  const uint64_t end = payloadEnd(), at = pe_->certificateOffset;
+  if (at < end || at - end >= 8 || at + pe_->certificateSize != fileSize_) return;
+  uint8_t gap[8] = {};
+  if (!readAt(end, gap, size_t(at - end))) return;
+  for (uint64_t i = 0; i < at - end; ++i)
+    if (gap[i]) return;
+  signatureOffset_ = at;
+  signatureSize_ = pe_->certificateSize;
+}
+
+uint32_t Installer::computePeChecksum() {
+  if (!pe_) return 0;
+  return peChecksum([this](uint64_t o, uint8_t* out, size_t n) { return readAt(o, out, n); }, fileSize_,
+                    pe_->checksumOffset);
 }
 
 bool Installer::readAt(uint64_t offset, uint8_t* out, size_t length) {
@@ -160,8 +204,8 @@ Installer::FileCheck Installer::readFile(const ScriptFile& entry,
 }
 
 bool Installer::decodeUninstaller(std::vector<uint8_t>& image, std::string& problem) {
-  if (fileSize_ < kBlobSize) {
-    problem = "the file is too short to end with an uninstaller blob";
+  if (!hasRecord_ || payloadEnd() > fileSize_) {
+    problem = "the file is too short to hold the uninstaller blob after the setup script";
     return false;
   }
   useDecoderRegions();
@@ -169,7 +213,7 @@ bool Installer::decodeUninstaller(std::vector<uint8_t>& image, std::string& prob
   std::vector<uint8_t> input(kReadBufferLead + kBlobSize, 0);
   if (scriptDecoded_ >= kReadBufferLead)
     std::memcpy(input.data(), arena_.base + scriptDecoded_ - kReadBufferLead, kReadBufferLead);
-  readAt(fileSize_ - kBlobSize, input.data() + kReadBufferLead, kBlobSize);
+  readAt(payloadEnd() - kBlobSize, input.data() + kReadBufferLead, kBlobSize);
   image.assign(kUninstallerImageSize + 1, 0);
   StreamRecord strm{};
   strm.next_in = input.data();

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "packager/pe_image.h"
 #include "packager/project.h"
 #include "format/arena.h"
 #include "format/payload.h"
@@ -21,13 +22,33 @@ namespace mw::packager {
 class Installer {
  public:
   // Opens the file and reads the record, the payload and the script. Throws std::runtime_error
-  // only when the file cannot be opened; damage is reported through the accessors.
+  // only when the file cannot be opened or is no regular file; damage is reported through the
+  // accessors.
   explicit Installer(const std::filesystem::path& file);
 
   uint64_t fileSize() const { return fileSize_; }
+  // A Windows program whose locator record points at a payload inside the file. Otherwise
+  // notInstallerReason() says why; a damaged record reads the same as none.
+  bool isInstaller() const { return notInstaller_.empty(); }
+  const std::string& notInstallerReason() const { return notInstaller_; }
   bool hasRecord() const { return hasRecord_; }  // the file reaches past the record
   const LocatorRecord& record() const { return record_; }
   uint64_t payloadEnd() const;                   // scriptOffset + scriptLength + blob
+
+  // An Authenticode signature: the PE certificate table, found exactly after the payload (up
+  // to the 8-byte alignment the table needs) and ending the file. Signing adds it after the
+  // build, so it is a known tail and not damage.
+  bool isSigned() const { return signatureSize_ != 0; }
+  uint64_t signatureOffset() const { return signatureOffset_; }
+  uint64_t signatureSize() const { return signatureSize_; }
+  // Where the installer's own bytes end: the file's size, or the payload's end when signed
+  // (the alignment bytes belong to the signing).
+  uint64_t contentEnd() const { return isSigned() ? payloadEnd() : fileSize_; }
+
+  // The PE headers, when the file has them.
+  const std::optional<PeHeaders>& peHeaders() const { return pe_; }
+  // The PE checksum the file's bytes give (reads the whole file).
+  uint32_t computePeChecksum();
   bool payloadIntact() const { return intact_; }
   // The script as decoded and parsed; nullopt with scriptError() when it cannot be had.
   const std::optional<ScriptModel>& script() const { return script_; }
@@ -48,16 +69,21 @@ class Installer {
   // Only sums the chunk lengths (cheap; for listing).
   std::optional<uint64_t> storedSize(const ScriptFile& entry);
 
-  // Decodes the uninstaller blob as the installation worker does, from the last 4,272 bytes of
-  // the file with the script's last six bytes in front of it.
+  // Decodes the uninstaller blob as the installation worker does, from the 4,272 bytes after
+  // the script with the script's last six bytes in front of it.
   bool decodeUninstaller(std::vector<uint8_t>& image, std::string& problem);
 
  private:
   bool readAt(uint64_t offset, uint8_t* out, size_t length);
   void useDecoderRegions();
+  void findSignature();
 
   std::ifstream file_;
   uint64_t fileSize_ = 0;
+  std::string notInstaller_;
+  std::optional<PeHeaders> pe_;
+  uint64_t signatureOffset_ = 0;
+  uint64_t signatureSize_ = 0;
   bool hasRecord_ = false;
   LocatorRecord record_{};
   bool intact_ = false;

@@ -18,8 +18,17 @@ namespace {
 char pendingPath[4096];
 volatile sig_atomic_t havePending = 0;
 
+// Whatever handled the signals before (`try` ends its wine session on them) still runs after
+// the temporary file is gone; without one the signal ends the program as usual.
+struct sigaction previous[NSIG];
+
 extern "C" void removePendingAndRaise(int sig) {
   if (havePending) unlink(pendingPath);
+  havePending = 0;
+  if (previous[sig].sa_handler != SIG_DFL && previous[sig].sa_handler != SIG_IGN) {
+    previous[sig].sa_handler(sig);
+    return;
+  }
   signal(sig, SIG_DFL);
   raise(sig);
 }
@@ -32,7 +41,7 @@ void installHandlers() {
       std::memset(&action, 0, sizeof action);
       action.sa_handler = removePendingAndRaise;
       sigemptyset(&action.sa_mask);
-      sigaction(sig, &action, nullptr);
+      sigaction(sig, &action, &previous[sig]);
     }
   });
 }
@@ -42,6 +51,27 @@ std::runtime_error failure(const std::string& what, const std::string& path) {
 }
 
 }  // namespace
+
+void prepareOutputPath(const std::filesystem::path& destination) {
+  namespace fs = std::filesystem;
+  const std::string shown = destination.string();
+  if (shown == "-") throw std::runtime_error("cannot write an installer to standard output; give a file name with -o");
+  if (shown.empty() || !destination.has_filename())
+    throw std::runtime_error("'" + shown + "' names a folder, not a file");
+  std::error_code ec;
+  const fs::file_status st = fs::symlink_status(destination, ec);
+  if (st.type() == fs::file_type::directory) throw std::runtime_error("'" + shown + "' is a folder, not a file");
+  if (st.type() == fs::file_type::symlink)
+    throw std::runtime_error("'" + shown + "' is a symbolic link; it would be replaced by a file, so it is left alone");
+  if (fs::exists(st) && st.type() != fs::file_type::regular)
+    throw std::runtime_error("'" + shown + "' is not a regular file (a device, a pipe or a socket); refusing to replace it");
+  const fs::path folder = destination.parent_path();
+  if (folder.empty()) return;
+  if (fs::exists(folder, ec) && !fs::is_directory(folder, ec))
+    throw std::runtime_error("'" + folder.string() + "' is not a folder");
+  fs::create_directories(folder, ec);
+  if (ec) throw std::runtime_error("cannot create the folder '" + folder.string() + "': " + ec.message());
+}
 
 AtomicOutput::AtomicOutput(const std::filesystem::path& destination) : destination_(destination) {
   std::filesystem::path dir = destination.has_parent_path() ? destination.parent_path() : ".";
@@ -87,8 +117,26 @@ void AtomicOutput::writeAt(uint64_t offset, const void* data, size_t size) {
   if (at > size_) size_ = at;
 }
 
+bool AtomicOutput::readAt(uint64_t offset, uint8_t* data, size_t size) const {
+  while (size > 0) {
+    ssize_t n = pread(fd_, data, size, off_t(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    offset += uint64_t(n);
+    size -= size_t(n);
+  }
+  return true;
+}
+
+void AtomicOutput::releaseForWriter() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+  unlink(temporary_.c_str());
+}
+
 void AtomicOutput::commit() {
-  if (fsync(fd_) != 0 || close(fd_) != 0) {
+  if (fd_ >= 0 && (fsync(fd_) != 0 || close(fd_) != 0)) {
     fd_ = -1;
     throw failure("cannot write", destination_.string());
   }

@@ -9,6 +9,11 @@
 
 namespace mw::packager {
 
+// Refuses an output path that is not a new name or a regular file (a device, a folder, a link,
+// "-" for standard output), which renaming over would replace, and creates a missing folder
+// for it. Throws std::runtime_error with the reason.
+void prepareOutputPath(const std::filesystem::path& destination);
+
 class AtomicOutput {
  public:
   // Throws std::runtime_error when the temporary file cannot be created.
@@ -19,7 +24,14 @@ class AtomicOutput {
 
   void write(const void* data, size_t size);
   void writeAt(uint64_t offset, const void* data, size_t size);
+  // Reads back what was written; false when the range is not all there.
+  bool readAt(uint64_t offset, uint8_t* data, size_t size) const;
+  // The temporary file's name, for a tool that writes the file itself (the signer).
+  const std::string& temporaryPath() const { return temporary_; }
   uint64_t size() const { return size_; }
+  // Closes and removes the temporary file so that another program can create it under the
+  // same name (one that writes only new files); commit() then renames what it wrote.
+  void releaseForWriter();
   // Renames the temporary file to the destination. Throws on failure (the temporary is removed).
   void commit();
 

@@ -70,7 +70,7 @@ class ProjectReader {
       if (!usedDefines_.count(name)) d_.warning(SourcePosition{display_}, "-D " + name + " is not used by the project");
     checkKeys(root, "the top level",
               {"codepage", "product", "texts", "destination", "requirements", "appearance", "link",
-               "files", "start-menu", "shortcuts", "registry", "after-install"});
+               "files", "start-menu", "shortcuts", "registry", "after-install", "signing"});
 
     project.codePage = 1252;
     if (const toml::node* n = root.get("codepage")) {
@@ -104,6 +104,7 @@ class ProjectReader {
     addRegistration(project);
     readAfterInstall(root, s);
     checkWhatThePagesShow(root, s);
+    readSigning(root, project);
     return project;
   }
 
@@ -987,6 +988,51 @@ class ProjectReader {
       }
       if (ok) s.registry.push_back(v);
     }
+  }
+
+  // [signing]: what signs the installer. Paths are checked here, where an error can point at
+  // them; a password comes from an environment variable, never from the file.
+  void readSigning(const toml::table& root, Project& project) {
+    const toml::table* t = section(root, "signing");
+    if (!t) return;
+    checkKeys(*t, "[signing]", {"certificate", "key", "pkcs12", "password-env", "timestamp-url"});
+    SigningSettings s;
+    bool ok = true;
+    auto file = [&](const char* key, fs::path& into) {
+      auto v = utf8(t, key);
+      if (!v) return;
+      into = base_ / fs::path(*v);
+      std::error_code ec;
+      if (!fs::is_regular_file(into, ec)) {
+        d_.error(at(*t->get(key)), std::string("cannot read the ") + key + " file '" + into.string() + "'");
+        ok = false;
+      }
+    };
+    file("certificate", s.certificate);
+    file("key", s.key);
+    file("pkcs12", s.pkcs12);
+    if (auto v = utf8(t, "password-env")) {
+      s.passwordVariable = *v;
+      if (v->empty() || v->find_first_of("= ") != std::string::npos) {
+        d_.error(at(*t->get("password-env")), "'password-env' names an environment variable, such as \"SIGNING_PASSWORD\"");
+        ok = false;
+      }
+    }
+    if (auto v = utf8(t, "timestamp-url")) {
+      s.timestampUrl = *v;
+      if (v->rfind("http://", 0) != 0 && v->rfind("https://", 0) != 0) {
+        d_.error(at(*t->get("timestamp-url")), "'timestamp-url' must be an http:// or https:// address");
+        ok = false;
+      }
+    }
+    const bool pair = t->get("certificate") || t->get("key");
+    if (pair == bool(t->get("pkcs12")) || (pair && !(t->get("certificate") && t->get("key")))) {
+      d_.error(at(*t), "[signing] needs either 'certificate' and 'key', or 'pkcs12'");
+      ok = false;
+    }
+    if (const toml::table* product = root.get_as<toml::table>("product"))
+      if (auto name = utf8(product, "name")) s.description = *name;
+    if (ok) project.signing = s;
   }
 
   void readAfterInstall(const toml::table& root, ScriptModel& s) {

@@ -11,6 +11,7 @@
 
 #include "packager/diagnostics.h"
 #include "packager/icon.h"
+#include "packager/signing.h"
 
 namespace mw::packager {
 
@@ -103,6 +104,7 @@ struct Project {
   ScriptModel script;
   std::vector<SourceFile> sources;
   ProductIdentity identity;
+  std::optional<SigningSettings> signing;  // the [signing] table: the build signs as its last step
 };
 
 // Values given on the command line with -D NAME=VALUE, for ${NAME} in the project's strings.

@@ -10,7 +10,13 @@
 //   marlowick try PROJECT.toml  ...            (builds it first, into a temporary folder)
 //
 // Exit code: 0 when the installer reported a complete installation (exit code 0), 1 when it did
-// not, 2 when nothing could be run (no wine, no driver, bad arguments), 3 when the run timed out.
+// not, 2 when nothing could be run (no wine, no driver, bad arguments), 3 when the run timed out,
+// 4 when the installer crashed (wine started its debugger; the run is ended at once).
+//
+// An interrupt (Ctrl-C, or SIGTERM from a CI time-out) ends the running programs, the prefix's
+// wine server, the Xvfb started for the run and removes the prefix; then the signal ends
+// marlowick as it would have.
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -42,12 +48,20 @@ struct TryOptions {
   double timeout = 600;
 };
 
+// Wine prints this when a program fails with an exception nobody handles; the debugger it then
+// starts waits for good.
+constexpr const char* kCrashMarker = "starting debugger";
+
 int usage(const std::string& why) {
-  std::cerr << "marlowick try: " << why << "\n"
-            << "usage: marlowick try INSTALLER.exe|PROJECT.toml [--keep] [--timeout SECONDS] [-- ARGS...]\n"
-            << "  runs the installer under wine in a throwaway prefix (with /s unless ARGS are given),\n"
-            << "  answers any question with its stopping answer and prints what it installed\n";
-  return 2;
+  if (!why.empty()) {
+    std::cerr << "marlowick: error: try: " << why << " (marlowick try --help shows the usage)\n";
+    return 2;
+  }
+  std::cout << "usage: marlowick try INSTALLER.exe|PROJECT.toml [--keep] [--timeout SECONDS] [-- ARGS...]\n"
+      << "  runs the installer under wine in a throwaway prefix (with /s unless ARGS are given),\n"
+      << "  answers any question with its stopping answer and prints what it installed\n"
+      << "  exit: 0 installed, 1 not complete, 2 nothing could be run, 3 timed out, 4 crashed\n";
+  return 0;
 }
 
 bool parse(int argc, char** argv, TryOptions& o, int& status) {
@@ -60,10 +74,12 @@ bool parse(int argc, char** argv, TryOptions& o, int& status) {
     if (a == "--keep") {
       o.keep = true;
     } else if (a == "--timeout" && i + 1 < argc) {
-      o.timeout = std::atof(argv[++i]);
+      char* end = nullptr;
+      o.timeout = std::strtod(argv[++i], &end);
+      if (*end) o.timeout = 0;
       if (o.timeout <= 0) return status = usage("--timeout needs a positive number of seconds"), false;
     } else if (a == "-h" || a == "--help") {
-      return status = usage("help"), false;
+      return status = usage(""), false;
     } else if (!a.empty() && a[0] == '-') {
       return status = usage("unknown option " + a), false;
     } else if (o.input.empty()) {
@@ -146,24 +162,24 @@ DriverReport readDriverOutput(const std::string& out) {
 
 }  // namespace
 
-int runTry(int argc, char** argv) {
-  TryOptions o;
-  int status = 0;
-  if (!parse(argc, argv, o, status)) return status;
-
+static int tryInstaller(const TryOptions& o) {
+  std::error_code ec;
+  if (!fs::is_regular_file(o.input, ec)) {
+    std::cerr << "marlowick: error: try: '" << o.input.string() << "' "
+              << (fs::is_directory(o.input, ec) ? "is a folder" : fs::exists(o.input, ec) ? "is not a regular file" : "does not exist")
+              << "\n";
+    return 2;
+  }
   const fs::path driver = defaultDistFile("mw_driver.exe");
   if (!fs::exists(driver)) {
     std::cerr << "marlowick try: the test driver " << driver.string()
               << " is missing (it is built with the Windows programs)\n";
     return 2;
   }
-  if (!fs::exists(o.input)) {
-    std::cerr << "marlowick try: " << o.input.string() << " does not exist\n";
-    return 2;
-  }
 
   std::string error;
   auto session = wine::Session::create(error, &std::cerr);
+  if (wine::interruptSignal()) return 2;
   if (!session) {
     std::cerr << "marlowick try: " << error << "\n";
     return 2;
@@ -181,7 +197,7 @@ int runTry(int argc, char** argv) {
     build.options.uninstaller = defaultDistFile("uninstaller.exe");
     build.options.progress = false;
     build.quiet = true;
-    if (runBuild(build, std::cout, std::cerr) != 0) {
+    if (runBuild(build, std::cout, std::cerr) != 0 || wine::interruptSignal()) {
       std::cerr << "marlowick try: the project could not be built\n";
       return 1;
     }
@@ -197,7 +213,8 @@ int runTry(int argc, char** argv) {
 
   std::string shown;
   for (const std::string& a : o.args) shown += " " + a;
-  std::cout << "marlowick try: " << o.input.filename().string() << shown << "\n";
+  // Flushed: a CI log shows what runs while it runs.
+  std::cout << "marlowick try: " << o.input.filename().string() << shown << std::endl;
 
   std::vector<std::string> args{wine::Session::windowsPath(localDriver), "--stop-boxes", "--timeout",
                                 std::to_string(int(o.timeout))};
@@ -211,8 +228,11 @@ int runTry(int argc, char** argv) {
   args.push_back("--");
   args.push_back(wine::Session::windowsPath(installer));
   args.insert(args.end(), o.args.begin(), o.args.end());
-  const wine::RunResult run = session->wine(args, o.timeout + 120, session->scratch());
+  wine::RunControl control;
+  control.stopOnError = kCrashMarker;
+  const wine::RunResult run = session->wine(args, o.timeout + 120, session->scratch(), control);
   session->waitIdle();
+  if (run.interrupted || wine::interruptSignal()) return 2;
   const DriverReport report = readDriverOutput(run.out);
 
   // ---- What happened ----
@@ -276,6 +296,12 @@ int runTry(int argc, char** argv) {
   for (const auto& l : uninstallLines) std::cout << l << "\n";
 
   std::cout << "\n";
+  if (!run.stoppedBy.empty()) {
+    std::string line = run.stoppedBy;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::cout << "Result: the installer CRASHED: " << line << "\n";
+    return 4;
+  }
   if (run.timedOut || run.exitCode == 124) {
     std::cout << "Result: timed out after " << int(o.timeout) << " s" << (report.failure.empty() ? "" : ": " + report.failure) << "\n";
     return 3;
@@ -289,6 +315,21 @@ int runTry(int argc, char** argv) {
   std::cout << "Result: " << (complete ? "installation complete" : "installation NOT complete") << "\n";
   if (o.keep) std::cout << "Prefix kept: " << session->prefix().string() << "\n";
   return complete ? 0 : 1;
+}
+
+int runTry(int argc, char** argv) {
+  TryOptions o;
+  int status = 0;
+  if (!parse(argc, argv, o, status)) return status;
+  wine::catchInterrupts();
+  status = tryInstaller(o);  // the session, its programs, Xvfb and prefix are gone on return
+  if (const int sig = wine::interruptSignal()) {
+    std::cerr << "marlowick try: interrupted by signal " << sig << "; wine, its Xvfb and the prefix were ended\n";
+    std::cout.flush();
+    signal(sig, SIG_DFL);
+    raise(sig);
+  }
+  return status;
 }
 
 }  // namespace mw::packager

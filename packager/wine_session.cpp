@@ -51,7 +51,23 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+volatile sig_atomic_t caughtSignal = 0;
+
+extern "C" void rememberInterrupt(int sig) { caughtSignal = sig; }
+
 }  // namespace
+
+void catchInterrupts() {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = rememberInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(sig, &action, nullptr);
+  }
+}
+
+int interruptSignal() { return caughtSignal; }
 
 std::optional<fs::path> findInPath(const std::string& program) {
   const char* path = std::getenv("PATH");
@@ -59,8 +75,12 @@ std::optional<fs::path> findInPath(const std::string& program) {
 }
 
 RunResult run(const std::vector<std::string>& argv, const Environment& env, double timeoutSeconds,
-              const fs::path& cwd, std::ostream* errSink) {
+              const fs::path& cwd, std::ostream* errSink, const RunControl& control) {
   RunResult result;
+  if (control.interruptible && caughtSignal) {
+    result.interrupted = true;
+    return result;
+  }
   auto pathIt = env.find("PATH");
   auto exe = findInPathOf(argv.at(0), pathIt != env.end() ? pathIt->second : "/usr/bin:/bin");
   if (!exe) return result;
@@ -107,14 +127,17 @@ RunResult run(const std::vector<std::string>& argv, const Environment& env, doub
   char buf[4096];
   int status = 0;
   bool exited = false;
+  std::string errLine;  // the line of standard error being read, for stopOnError
   // Reads until the program has ended and its output is drained. A program may leave children
   // behind that hold the pipes open for good (a wine server), so the end of the program, not
   // the end of the pipes, ends the wait; what is already in the pipes is still read.
   for (;;) {
     if (!exited && ::waitpid(pid, &status, WNOHANG) == pid) exited = true;
     const double left = timeoutSeconds - secondsSince(start);
-    if (!exited && left <= 0) {
-      result.timedOut = true;
+    const bool interrupted = control.interruptible && caughtSignal;
+    if (!exited && (left <= 0 || interrupted || !result.stoppedBy.empty())) {
+      if (interrupted) result.interrupted = true;
+      else if (result.stoppedBy.empty()) result.timedOut = true;
       ::kill(-pid, SIGKILL);
       ::waitpid(pid, &status, 0);
       exited = true;
@@ -133,9 +156,23 @@ RunResult run(const std::vector<std::string>& argv, const Environment& env, doub
       got = true;
       if (i == 0) {
         result.out.append(buf, size_t(n));
-      } else if (errSink) {
+        continue;
+      }
+      if (errSink) {
         errSink->write(buf, n);
         errSink->flush();
+      }
+      if (control.stopOnError.empty() || !result.stoppedBy.empty()) continue;
+      for (ssize_t k = 0; k < n; ++k) {
+        if (buf[k] != '\n') {
+          if (errLine.size() < 1024) errLine.push_back(buf[k]);
+          continue;
+        }
+        if (errLine.find(control.stopOnError) != std::string::npos) {
+          result.stoppedBy = errLine;
+          break;
+        }
+        errLine.clear();
       }
     }
     if (fds[0].fd < 0 && fds[1].fd < 0 && exited) break;
@@ -397,9 +434,10 @@ std::unique_ptr<Session> Session::create(std::string& error, std::ostream* progr
     return nullptr;
   }
   std::unique_ptr<Session> s(new Session());
-  char pattern[] = "/tmp/marlowick-wine-XXXXXX";
-  if (!::mkdtemp(pattern)) {
-    error = "cannot make a temporary folder";
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = (fs::path(tmp && *tmp ? tmp : "/tmp") / "marlowick-wine-XXXXXX").string();
+  if (!::mkdtemp(pattern.data())) {
+    error = "cannot make a temporary folder in " + fs::path(pattern).parent_path().string();
     return nullptr;
   }
   s->root_ = pattern;
@@ -409,6 +447,11 @@ std::unique_ptr<Session> Session::create(std::string& error, std::ostream* progr
 
   const fs::path wineEnv = locateWineEnv(wineEnvGiven);
   Environment base = currentEnvironment();
+  // Wine's own temporary files (its server's socket folder among them) stay inside the
+  // session's folder and go with it; every wine command of the session, the first included,
+  // must see the same folder to find the prefix's server.
+  base["TMPDIR"] = (s->root_ / "tmp").string();
+  fs::create_directories(s->root_ / "tmp");
   if (!wineEnv.empty() && fs::exists(wineEnv)) {
     if (progress) *progress << "preparing a wine prefix from the shared template\n";
     RunResult r = run({"bash", "-c", ". \"$1\" && mw_wine_prefix \"$2\" >&2 && env -0", "bash",
@@ -477,10 +520,11 @@ Session::~Session() {
   }
 }
 
-RunResult Session::wine(const std::vector<std::string>& args, double timeoutSeconds, const fs::path& cwd) {
+RunResult Session::wine(const std::vector<std::string>& args, double timeoutSeconds, const fs::path& cwd,
+                        const RunControl& control) {
   std::vector<std::string> argv{"wine"};
   argv.insert(argv.end(), args.begin(), args.end());
-  return run(argv, env_, timeoutSeconds, cwd);
+  return run(argv, env_, timeoutSeconds, cwd, nullptr, control);
 }
 
 void Session::waitIdle(double timeoutSeconds) {
@@ -489,8 +533,10 @@ void Session::waitIdle(double timeoutSeconds) {
   // in the prefix end with it; the next wine command starts a new server.
   auto it = env_.find("WINESERVER");
   const std::string server = it != env_.end() ? it->second : "wineserver";
-  run({server, "-k"}, env_, timeoutSeconds);
-  run({server, "-w"}, env_, timeoutSeconds);
+  RunControl cleanup;
+  cleanup.interruptible = false;
+  run({server, "-k"}, env_, timeoutSeconds, {}, nullptr, cleanup);
+  run({server, "-w"}, env_, timeoutSeconds, {}, nullptr, cleanup);
 }
 
 void Session::kill() {

@@ -22,16 +22,30 @@ namespace mw::wine {
 struct RunResult {
   int exitCode = -1;     // the program's exit status; -1 when it could not be started
   bool timedOut = false; // ended by the time limit
+  bool interrupted = false;  // ended because this program received an interrupt
+  std::string stoppedBy; // the line of standard error that ended it (RunControl::stopOnError)
   std::string out;       // its standard output
 };
 
 using Environment = std::map<std::string, std::string>;
 
+// Interrupts (SIGINT, SIGTERM, SIGHUP) are caught and remembered instead of ending this program
+// at once, so that whoever runs wine can end what it started first: a running program is
+// killed (its whole process group) and every later interruptible run returns at once.
+void catchInterrupts();
+int interruptSignal();  // the signal caught, 0 when none
+
+struct RunControl {
+  bool interruptible = true;  // an interrupt ends the program; off for cleaning up
+  std::string stopOnError;    // a line of standard error holding this ends the program at once
+};
+
 // Runs argv (argv[0] searched in PATH) with `env` as its whole environment, standard output
 // captured, standard error to `errSink` (nullptr: discarded), in its own process group, which is
 // killed when the time limit passes.
 RunResult run(const std::vector<std::string>& argv, const Environment& env, double timeoutSeconds,
-              const std::filesystem::path& cwd = {}, std::ostream* errSink = nullptr);
+              const std::filesystem::path& cwd = {}, std::ostream* errSink = nullptr,
+              const RunControl& control = {});
 
 std::optional<std::filesystem::path> findInPath(const std::string& program);
 
@@ -73,7 +87,7 @@ std::string describe(const RegValue& v);
 
 class Session {
  public:
-  // Makes a prefix in a new temporary folder. `wineEnv`: the project's scripts/wine-env, or
+  // Makes a prefix in a new temporary folder ($TMPDIR, else /tmp). `wineEnv`: the project's scripts/wine-env, or
   // empty to look for it (MARLOWICK_WINE_ENV, then ../../scripts/wine-env from this program).
   // Starts Xvfb when there is no display. Null, with `error` set, when wine is missing or the
   // prefix cannot be made.
@@ -92,11 +106,12 @@ class Session {
 
   // `wine ARGS...` in the prefix.
   RunResult wine(const std::vector<std::string>& args, double timeoutSeconds,
-                 const std::filesystem::path& cwd = {});
+                 const std::filesystem::path& cwd = {}, const RunControl& control = {});
   // Ends the prefix's wine server and every program still running in it, which writes the
   // registry files; the next wine command starts afresh.
   void waitIdle(double timeoutSeconds = 120);
-  // Ends every program of the prefix at once.
+  // Ends every program of the prefix at once. Never interrupted: it is how an interrupted run
+  // cleans up.
   void kill();
 
   // Host path of a Windows path: C:\x -> drive_c/x; other drive letters through dosdevices.
