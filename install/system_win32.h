@@ -1,4 +1,4 @@
-// The ANSI Win32 side of the platform seam, as the engine uses it. Library mw_platform_win32.
+// The ANSI Win32 side of the worker's seam (install/system.h), as the engine uses it; part of mw_install.
 //
 // The object is made by the start-up once the installer file is open and lives until the process
 // ends (the start-up's frame never returns). In wizard mode the start-up hands it the wizard's

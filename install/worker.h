@@ -81,9 +81,8 @@ struct Worker {
   void makeFoldersAlong(char* path, uint32_t from, bool slashes);
 };
 
-// The steps, in the order the worker runs them. Each is a function of its own in the engine
-// too: inlined into one routine they shared one large frame, whose far slots cost every access
-// four bytes of displacement instead of one.
+// The steps, in the order the worker runs them. Each stays a function of its own in the engine
+// too, so that a step's locals live only while it runs.
 [[gnu::noinline]] bool startUninstaller(Worker& w);
 [[gnu::noinline]] bool extractFiles(Worker& w);
 [[gnu::noinline]] bool createShortcuts(Worker& w);

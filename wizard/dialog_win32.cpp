@@ -145,11 +145,9 @@ int setUpFontsAndLink() {
 
 void initialise(HWND dialog) {
   g.dialog = dialog;
-  // Both areas start at the client's top-left corner: left and top stay 0 from the zero-filled
-  // state (mapping keeps 0 at 0).
-  g.sideArea.right = g.bannerBand.right = kSideAreaRightDu;
-  g.sideArea.bottom = kSideAreaBottomDu;
-  g.bannerBand.bottom = kBannerBottomDu;
+  // Both areas start at the client's top-left corner (mapping keeps 0 at 0).
+  g.sideArea = RECT{0, 0, kSideAreaRightDu, kSideAreaBottomDu};
+  g.bannerBand = RECT{0, 0, kSideAreaRightDu, kBannerBottomDu};
   MapDialogRect(dialog, &g.sideArea);
   MapDialogRect(dialog, &g.bannerBand);
   pictureRecord(script().sideBitmap, g.sideArea.right, g.sideArea.bottom, g.side);
