@@ -7,6 +7,7 @@
 //   dest=FOLDER (no blanks)
 #include <windows.h>
 
+#include "core/command_line.h"
 #include "core/bytes.h"
 #include "core/text.h"
 #include "wizard/wizard.h"
@@ -79,15 +80,7 @@ void pretendWorker() {
   script.headerTextColour = 0x00000000;
   script.sideTextColour = 0x00000000;
 
-  const char* line = GetCommandLineA();
-  // Skip the program's own name.
-  if (*line == '"') {
-    ++line;
-    while (*line && *line != '"') ++line;
-    if (*line) ++line;
-  } else {
-    while (*line && *line != ' ') ++line;
-  }
+  const char* line = skipProgramPath(GetCommandLineA());
   uint32_t n = 0;
   while (line[n] && n + 1 < sizeof words) {
     words[n] = line[n] == ' ' ? 0 : line[n];

@@ -6,6 +6,7 @@
 // the same machine, emulated or not.
 #include <windows.h>
 
+#include "core/command_line.h"
 #include "core/bytes.h"
 #include "decompress/decompress.h"
 #include "format/arena.h"
@@ -54,15 +55,7 @@ void* allocate(uint32_t size) { return VirtualAlloc(nullptr, size, MEM_COMMIT | 
 }  // namespace
 
 extern "C" void __stdcall entryPoint() {
-  char* line = GetCommandLineA();
-  // Skip the program's own (quoted or plain) path.
-  if (*line == '"') {
-    ++line;
-    while (*line && *line != '"') ++line;
-    if (*line) ++line;
-  } else {
-    while (*line && *line != ' ') ++line;
-  }
+  char* line = mw::skipProgramPath(GetCommandLineA());
   char* installerPath = nextWord(line);
   char* listPath = nextWord(line);
   char* resultPath = nextWord(line);
