@@ -1,19 +1,17 @@
-// The block decoder: a resumable state machine over the compressed bits. Each state performs
-// one read of a fixed number of bits; when the input runs dry inside a read the function
-// returns 0 with the state number and every counter saved, and the next call repeats that read
-// from its start (the bits already pulled stay in the bit buffer). The block's Huffman symbols
-// are read by one loop (decodeSymbols) that keeps its counters in locals; it looks a code up in
-// the bits it has and waits for input only when those bits do not hold a whole code.
+// The block decoder: a resumable state machine over the compressed bits (the states and their
+// transitions are drawn in decoder_state.h). Each case below reads its field through needBits,
+// with its own state number already stored, and names the state that follows; when the input
+// runs dry inside a read the function returns 0 with every counter saved, and the next call
+// enters the same case and repeats that read from its start (the bits already pulled stay in
+// the bit buffer). The block's Huffman symbols are read by one loop (decodeSymbols) that keeps
+// its counters in locals; it looks a code up in the bits it has and waits for input only when
+// those bits do not hold a whole code.
 #include "core/bytes.h"
 #include "decompress/decoder_state.h"
 
 namespace mw {
 namespace {
 
-// Bits read by each state from StreamHeader1 to CombinedCheck2.
-constexpr uint8_t kStateBits[] = {16, 16, 8, 24, 16, 16, 16, 1, 24, 16, 16, 3, 15, 1, 5, 1, 1,
-                                  8, 8, 8, 8, 8, 16, 16};
-static_assert(sizeof kStateBits == Symbols - StreamHeader1, "one entry per reading state");
 constexpr uint8_t kEndMagic[5] = {0x72, 0x45, 0x38, 0x50, 0x90};
 
 // Internal results: the input ran out inside a read (the caller's 0), and the end-of-block
@@ -30,8 +28,10 @@ struct Reader {
   uint32_t live;
 };
 
-// Takes n bits (1 to 24), pulling input bytes only as far as they are needed.
-bool readBits(Reader& r, uint32_t n, uint32_t* bits) {
+// The one way input enters the machine outside the symbol loop: takes n bits (1 to 24) into
+// *bits, pulling input bytes only as far as they are needed. False when the input ends first;
+// the bytes pulled so far stay in the buffer and the caller returns with its state unchanged.
+bool needBits(Reader& r, uint32_t n, uint32_t* bits) {
   while (r.live < n) {
     if (r.avail == 0) return false;
     r.buf |= uint32_t(*r.in++) << (24 - r.live);
@@ -230,129 +230,171 @@ done:
 
 int32_t runMachine(DecoderState* s, Reader& r) {
   SavedLocals& v = s->save;
-  for (;;) {
-    const int32_t state = s->stateNumber;
-    if (state == Symbols) {
-      const int32_t result = decodeSymbols(s, r);
-      return result == kEndOfBlock ? finishBlock(s) : result;
-    }
-    if (state == CodeLengthBit && (v.curr < 1 || v.curr > kMaxCodeLength)) return DecodeDataError;
-    // Not a block decoder state: only a damaged record gets here.
-    if (uint32_t(state - StreamHeader1) >= sizeof kStateBits) return DecodeParamError;
-    uint32_t bits;
-    if (!readBits(r, kStateBits[state - StreamHeader1], &bits)) return kWaitInput;
-    s->stateNumber = state + 1;  // the usual successor; the cases below name any other
+  uint32_t bits;
+  for (;;) switch (s->stateNumber) {
+    case StreamHeader1:
+      if (!needBits(r, 16, &bits)) return kWaitInput;  // stream-header bytes 1 and 2, ignored
+      s->stateNumber = StreamHeader2;
+      [[fallthrough]];
+    case StreamHeader2:
+      if (!needBits(r, 16, &bits)) return kWaitInput;  // bytes 3 and 4, ignored
+      s->tt = static_cast<uint32_t*>(s->strm->bzalloc(s->strm->opaque, int32_t(kTableEntries * 4), 1));
+      if (s->tt == nullptr) return DecodeMemError;
+      s->stateNumber = BlockMagic1;
+      [[fallthrough]];
 
-    switch (state) {
-      case StreamHeader2:
-        s->tt = static_cast<uint32_t*>(s->strm->bzalloc(s->strm->opaque, int32_t(kTableEntries * 4), 1));
-        if (s->tt == nullptr) return DecodeMemError;
+    case BlockMagic1:
+      if (!needBits(r, 8, &bits)) return kWaitInput;
+      v.i = 0;
+      if (bits == 0x17) {
+        s->stateNumber = EndMagic;
         break;
-      case BlockMagic1:
-        if (bits == 0x17) s->stateNumber = EndMagic2;
-        break;
-      case BlockCheck1:
-      case BlockCheck2:
-        s->storedBlockCRC = (s->storedBlockCRC << 16) | bits;
-        break;
-      case RandomisedBit:
-        s->blockRandomised = bits != 0;
-        break;
-      case OrigPtr:
-        s->origPtr = int32_t(bits);
-        if (bits > 10u + uint32_t(kBlockCapacity)) return DecodeDataError;
-        break;
+      }
+      s->stateNumber = BlockMagicRest;
+      [[fallthrough]];
+    case BlockMagicRest:
+      for (; v.i < 5; ++v.i)
+        if (!needBits(r, 8, &bits)) return kWaitInput;  // block magic bytes 2 to 6, ignored
+      v.i = 0;
+      s->storedBlockCRC = 0;
+      s->stateNumber = BlockCheck;
+      [[fallthrough]];
+    case BlockCheck:
+      for (; v.i < 4; ++v.i) {
+        if (!needBits(r, 8, &bits)) return kWaitInput;
+        s->storedBlockCRC = s->storedBlockCRC << 8 | bits;
+      }
+      s->stateNumber = RandomisedBit;
+      [[fallthrough]];
+    case RandomisedBit:
+      if (!needBits(r, 1, &bits)) return kWaitInput;
+      s->blockRandomised = bits != 0;
+      s->stateNumber = OrigPtr;
+      [[fallthrough]];
+    case OrigPtr:
+      if (!needBits(r, 24, &bits)) return kWaitInput;
+      s->origPtr = int32_t(bits);
+      if (bits > 10u + uint32_t(kBlockCapacity)) return DecodeDataError;
+      s->stateNumber = RangeMap;
+      [[fallthrough]];
 
-      case RangeMap:
-        s->rangeMap = bits;
-        s->nInUse = 0;
-        v.i = 0;
-        goto nextRange;
-      case ByteMap:
+    case RangeMap:
+      if (!needBits(r, 16, &bits)) return kWaitInput;
+      s->rangeMap = bits;
+      s->nInUse = 0;
+      v.i = 0;
+      s->stateNumber = ByteMap;
+      [[fallthrough]];
+    case ByteMap:
+      for (; v.i < 16; ++v.i) {
+        if (!(s->rangeMap & (0x8000u >> v.i))) continue;
+        if (!needBits(r, 16, &bits)) return kWaitInput;  // the 16 values of range v.i
         for (int32_t k = 0; k < 16; ++k)
           if (bits & (0x8000u >> k)) s->mtfList[s->nInUse++] = uint8_t(v.i * 16 + k);
-        ++v.i;
-      nextRange:
-        while (v.i < 16 && !(s->rangeMap & (0x8000u >> v.i))) ++v.i;
-        if (v.i < 16) {
-          s->stateNumber = ByteMap;
-          break;
-        }
-        if (s->nInUse == 0) return DecodeDataError;
-        v.alphaSize = s->nInUse + 2;
-        s->stateNumber = TableCount;
-        break;
+      }
+      if (s->nInUse == 0) return DecodeDataError;
+      v.alphaSize = s->nInUse + 2;
+      s->stateNumber = TableCount;
+      [[fallthrough]];
 
-      case TableCount:
-        v.nGroups = int32_t(bits);
-        if (v.nGroups < 2 || v.nGroups > kMaxGroups) return DecodeDataError;
-        break;
-      case SelectorCount:
-        v.nSelectors = int32_t(bits);
-        // The selector array holds 18002 entries; a block of 900,000 symbols needs 18,000.
-        if (v.nSelectors < 1 || v.nSelectors > kMaxSelectors) return DecodeDataError;
-        v.i = 0;
-        v.j = 0;
-        for (int32_t k = 0; k < kMaxGroups; ++k) v.order[k] = uint8_t(k);
-        break;
-      case SelectorBit:
-        s->stateNumber = SelectorBit;
+    case TableCount:
+      if (!needBits(r, 3, &bits)) return kWaitInput;
+      v.nGroups = int32_t(bits);
+      if (v.nGroups < 2 || v.nGroups > kMaxGroups) return DecodeDataError;
+      s->stateNumber = SelectorCount;
+      [[fallthrough]];
+    case SelectorCount:
+      if (!needBits(r, 15, &bits)) return kWaitInput;
+      v.nSelectors = int32_t(bits);
+      // The selector array holds 18002 entries; a block of 900,000 symbols needs 18,000.
+      if (v.nSelectors < 1 || v.nSelectors > kMaxSelectors) return DecodeDataError;
+      v.i = 0;
+      v.j = 0;
+      for (int32_t k = 0; k < kMaxGroups; ++k) v.order[k] = uint8_t(k);
+      s->stateNumber = SelectorBit;
+      [[fallthrough]];
+    case SelectorBit:
+      while (v.i < v.nSelectors) {
+        if (!needBits(r, 1, &bits)) return kWaitInput;
         if (bits) {
           if (++v.j >= v.nGroups) return DecodeDataError;
-          break;
+          continue;
         }
-        {
-          // The unary count is the table's position in the tables' move-to-front list.
-          const uint8_t table = v.order[v.j];
-          for (; v.j > 0; --v.j) v.order[v.j] = v.order[v.j - 1];
-          v.order[0] = table;
-          s->selector[v.i] = table;
-        }
-        if (++v.i < v.nSelectors) break;
-        v.t = 0;
-        s->stateNumber = CodeLengthStart;
-        break;
+        // The unary count is the table's position in the tables' move-to-front list.
+        const uint8_t table = v.order[v.j];
+        for (; v.j > 0; --v.j) v.order[v.j] = v.order[v.j - 1];
+        v.order[0] = table;
+        s->selector[v.i++] = table;
+      }
+      v.t = 0;
+      s->stateNumber = CodeLengthStart;
+      [[fallthrough]];
 
-      case CodeLengthStart:
-        v.curr = int32_t(bits);
-        v.i = 0;
+    case CodeLengthStart:
+      if (!needBits(r, 5, &bits)) return kWaitInput;
+      v.curr = int32_t(bits);
+      v.i = 0;
+      s->stateNumber = CodeLengthBit;
+      [[fallthrough]];
+    case CodeLengthBit:
+      // The length is checked before every bit, also before the bit that ends it.
+      if (v.curr < 1 || v.curr > kMaxCodeLength) return DecodeDataError;
+      if (!needBits(r, 1, &bits)) return kWaitInput;
+      if (bits) {
+        s->stateNumber = CodeLengthStep;
         break;
-      case CodeLengthBit:
-        if (bits) break;  // on to CodeLengthStep
-        s->stateNumber = CodeLengthBit;
-        s->tables[v.t].len[v.i] = uint8_t(v.curr);
-        if (++v.i < v.alphaSize) break;
-        s->stateNumber = CodeLengthStart;
-        if (++v.t < v.nGroups) break;
-        // Every code length is known: build the decoding tables and start the symbols.
-        for (int32_t t = 0; t < v.nGroups; ++t) buildTables(s->tables + t, v.alphaSize);
-        for (int32_t k = 0; k <= 256; ++k) s->cftab[k] = 0;
-        v.nblock = 0;
-        v.N = 0;
-        v.groupNo = 0;
-        v.groupPos = kGroupSize - 1;
-        s->stateNumber = Symbols;
-        break;
-      case CodeLengthStep:
-        v.curr += bits ? -1 : 1;
+      }
+      s->tables[v.t].len[v.i] = uint8_t(v.curr);
+      if (++v.i < v.alphaSize) {
         s->stateNumber = CodeLengthBit;
         break;
+      }
+      if (++v.t < v.nGroups) {
+        s->stateNumber = CodeLengthStart;
+        break;
+      }
+      // Every code length is known: build the decoding tables and start the symbols.
+      for (int32_t t = 0; t < v.nGroups; ++t) buildTables(s->tables + t, v.alphaSize);
+      for (int32_t k = 0; k <= 256; ++k) s->cftab[k] = 0;
+      v.nblock = 0;
+      v.N = 0;
+      v.groupNo = 0;
+      v.groupPos = kGroupSize - 1;
+      s->stateNumber = Symbols;
+      break;
+    case CodeLengthStep:
+      if (!needBits(r, 1, &bits)) return kWaitInput;
+      v.curr += bits ? -1 : 1;
+      s->stateNumber = CodeLengthBit;
+      break;
 
-      case EndMagic2:
-      case EndMagic3:
-      case EndMagic4:
-      case EndMagic5:
-      case EndMagic6:
-        if (bits != kEndMagic[state - EndMagic2]) return DecodeDataError;
-        break;
-      case CombinedCheck1:
-        s->storedCombinedCRC = bits;
-        break;
-      case CombinedCheck2:
-        s->storedCombinedCRC = (s->storedCombinedCRC << 16) | bits;
-        s->stateNumber = StreamEnded;
-        return DecodeStreamEnd;
+    case Symbols: {
+      const int32_t result = decodeSymbols(s, r);  // kWaitInput, DecodeDataError or kEndOfBlock
+      if (result != kEndOfBlock) return result;
+      if (finishBlock(s) != DecodeOk) return DecodeDataError;
+      s->stateNumber = WritingBlock;
+      return DecodeOk;
     }
+
+    case EndMagic:
+      for (; v.i < 5; ++v.i) {
+        if (!needBits(r, 8, &bits)) return kWaitInput;
+        if (bits != kEndMagic[v.i]) return DecodeDataError;
+      }
+      v.i = 0;
+      s->storedCombinedCRC = 0;
+      s->stateNumber = CombinedCheck;
+      [[fallthrough]];
+    case CombinedCheck:
+      for (; v.i < 4; ++v.i) {
+        if (!needBits(r, 8, &bits)) return kWaitInput;
+        s->storedCombinedCRC = s->storedCombinedCRC << 8 | bits;
+      }
+      s->stateNumber = StreamEnded;
+      return DecodeStreamEnd;
+
+    default:
+      return DecodeParamError;  // not a block decoder state: only a damaged record gets here
   }
 }
 

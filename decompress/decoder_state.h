@@ -13,52 +13,51 @@
 
 namespace mw {
 
-// Where the machine stands. Every state from StreamHeader1 on reads a fixed number of bits
-// (kStateBits in block_decoder.cpp) except Symbols, which reads Huffman codes; when the input
-// runs dry inside a read, the state is re-entered from its start on the next call (the bits
-// already pulled wait in bsBuff). WritingBlock needs output room instead.
+// Where the machine stands: one state per field of the stream, in the order the fields come.
+// Each reading state takes its bits through one helper (needBits in block_decoder.cpp) with the
+// state number already stored, so when the input runs dry inside a read the call returns 0 and
+// the next call enters the same state and repeats that read from its start (the bits already
+// pulled wait in bsBuff). A state that reads a field several times counts the reads done in
+// save.i, which is stored as it goes. Only WritingBlock needs output room; every other state
+// needs input.
 //
-//   StreamHeader1..2 -> BlockMagic1 --(0x17)--> EndMagic2..6 -> CombinedCheck1..2 -> StreamEnded
-//                            |
-//                            +--> BlockMagic2, 5 -> BlockCheck1..2 -> RandomisedBit -> OrigPtr
-//                                 -> RangeMap -> ByteMap (per range present) -> TableCount
-//                                 -> SelectorCount -> SelectorBit (repeats) -> CodeLengthStart
-//                                 -> CodeLengthBit <-> CodeLengthStep (back to CodeLengthStart per
-//                                 table) -> Symbols -> (end-of-block symbol) WritingBlock -> BlockMagic1
+//   Stream:       StreamHeader1 -> StreamHeader2 -> BlockMagic1
+//   Block header: BlockMagic1 -> BlockMagicRest -> BlockCheck -> RandomisedBit -> OrigPtr
+//                   -> RangeMap -> ByteMap -> TableCount -> SelectorCount -> SelectorBit
+//                   -> CodeLengthStart -> CodeLengthBit
+//   Code lengths: CodeLengthBit -> CodeLengthStep -> CodeLengthBit  (bit 1: one step)
+//                 CodeLengthBit -> CodeLengthBit    (bit 0: the next symbol's length)
+//                 CodeLengthBit -> CodeLengthStart  (bit 0 after a table's last length)
+//                 CodeLengthBit -> Symbols          (bit 0 after the last table's last length)
+//   Block data:   Symbols -> WritingBlock           (end-of-block symbol; tt turned into links)
+//                 WritingBlock -> BlockMagic1       (block written and its check matched)
+//   Stream end:   BlockMagic1 -> EndMagic -> CombinedCheck -> StreamEnded  (first byte 0x17)
 //
-// Fields that carry no check are read in pieces of up to 24 bits; a field that is checked is
-// read whole and checked at once, so an error is reported after exactly the same input as
-// when the stream is read bit by bit.
+// A field that is checked is read whole or checked byte by byte as it arrives, so an error is
+// reported after exactly the bits that the format's bit-by-bit reading takes to find it.
 enum DecoderStateNumber : int32_t {
   // Below 0: the stream has failed with that result code (-2, -3 or -4); every later call
   // returns it again.
-  StreamEnded = 1,      // end-of-stream marker and combined check read; nothing more
-  WritingBlock = 2,     // a decoded block is being written out (needs output room)
-  StreamHeader1 = 10,   // 16 bits: two stream-header bytes (ignored)
-  StreamHeader2,        // 16 bits: the other two; then the table is requested
-  BlockMagic1,          // 8 bits: 0x17 opens the end-of-stream marker
-  BlockMagic2,          // 24 bits: block magic bytes 2 to 4 (ignored)
-  BlockMagic5,          // 16 bits: block magic bytes 5 and 6 (ignored)
-  BlockCheck1,          // 16 bits: the stored block check, high half
-  BlockCheck2,          // 16 bits: its low half
-  RandomisedBit,        // 1 bit: the block was randomised
-  OrigPtr,              // 24 bits: the primary index, range-checked
-  RangeMap,             // 16 bits: which ranges of 16 byte values occur
-  ByteMap,              // 16 bits per range present: which byte values occur
-  TableCount,           // 3 bits: number of coding tables
-  SelectorCount,        // 15 bits: number of selectors
-  SelectorBit,          // 1 bit of a selector's unary move-to-front index
-  CodeLengthStart,      // 5 bits: first code length of a table
-  CodeLengthBit,        // 1 bit: 0 ends this symbol's length, 1 announces a step
-  CodeLengthStep,       // 1 bit: the step's direction
-  EndMagic2,            // end-of-stream magic bytes 2 to 6, 8 bits each: 0x72 0x45 0x38 0x50 0x90
-  EndMagic3,
-  EndMagic4,
-  EndMagic5,
-  EndMagic6,
-  CombinedCheck1,       // 16 bits: the stored combined check, high half
-  CombinedCheck2,       // 16 bits: its low half
-  Symbols,              // the block's Huffman codes, up to the end-of-block symbol
+  StreamEnded = 1,       // nothing more: the end-of-stream marker and its check are read
+  WritingBlock = 2,      // needs output room: the decoded block is being written out
+  StreamHeader1 = 10,    // needs input, 16 bits: stream-header bytes 1 and 2 (ignored)
+  StreamHeader2 = 11,    // needs input, 16 bits: bytes 3 and 4 (ignored); then the table is requested
+  BlockMagic1 = 12,      // needs input, 8 bits: 0x17 opens the end-of-stream marker, else a block
+  BlockMagicRest = 13,   // needs input, 8 bits 5 times: block magic bytes 2 to 6 (ignored)
+  BlockCheck = 14,       // needs input, 8 bits 4 times: the stored block check, high byte first
+  RandomisedBit = 15,    // needs input, 1 bit: the block was randomised
+  OrigPtr = 16,          // needs input, 24 bits: the primary index (at most 900,010)
+  RangeMap = 17,         // needs input, 16 bits: which ranges of 16 byte values occur
+  ByteMap = 18,          // needs input, 16 bits per range present: which byte values occur
+  TableCount = 19,       // needs input, 3 bits: number of coding tables (2 to 6)
+  SelectorCount = 20,    // needs input, 15 bits: number of selectors (1 to 18002)
+  SelectorBit = 21,      // needs input, 1 bit, repeated: the unary index of each selector
+  CodeLengthStart = 22,  // needs input, 5 bits: a table's first code length
+  CodeLengthBit = 23,    // needs input, 1 bit: 0 ends this symbol's length, 1 announces a step
+  CodeLengthStep = 24,   // needs input, 1 bit: the step's direction (0 up, 1 down)
+  Symbols = 25,          // needs input, Huffman codes of 1 to 20 bits up to the end-of-block symbol
+  EndMagic = 26,         // needs input, 8 bits 5 times: must be 0x72 0x45 0x38 0x50 0x90
+  CombinedCheck = 27,    // needs input, 8 bits 4 times: the stored combined check, high byte first
 };
 
 constexpr int32_t kMaxGroups = 6;         // coding tables per block
@@ -84,17 +83,17 @@ constexpr uint32_t kSegmentNumbers = 256;
 // is longer than kFastBits bits or invalid; decode it through limit/base/perm).
 struct CodingTable {
   int32_t minLen;                      // shortest code length
-  int32_t limit[kCodeLimitEntries];
-  int32_t base[kCodeLimitEntries];
-  int32_t perm[kMaxAlphaSize];
-  uint8_t len[kMaxAlphaSize];          // code length of each symbol
-  uint16_t fast[kFastEntries];
+  int32_t limit[kCodeLimitEntries];    // per length: largest code value of that length
+  int32_t base[kCodeLimitEntries];     // per length: subtracted from a code value to index perm
+  int32_t perm[kMaxAlphaSize];         // the symbols ordered by code length, then by value
+  uint8_t len[kMaxAlphaSize];          // code length of each symbol, as read
+  uint16_t fast[kFastEntries];         // per kFastBits-bit prefix: symbol | length << 9, or 0
 };
 
 // The block decoder's counters live here between calls, so that a decode cut short by missing
 // input resumes in the middle of a table or a symbol.
 struct SavedLocals {
-  int32_t i;           // selector, range or symbol being read
+  int32_t i;           // selector, range or symbol being read; bytes read of a multi-byte field
   int32_t j;           // a selector's unary count so far
   int32_t t;           // coding table being read
   int32_t alphaSize;   // symbols per coding table: nInUse + 2
@@ -177,7 +176,8 @@ static_assert(sizeof(DecoderState) <= 64116, "DecoderState must fit the arena's 
 int32_t decodeBlock(DecoderState* s);
 
 // Inverse transform (inverse_transform.cpp): the end-of-block symbol has been read; builds the
-// links, collects the walk into tt and readies the output stage (0), or finds the block bad (-4).
+// links, collects the walk into tt and readies the output stage (0; the block decoder then
+// moves to WritingBlock), or finds the block bad (-4).
 int32_t finishBlock(DecoderState* s);
 
 // Output stage (output_stage.cpp): writes the decoded block until output room or the block

@@ -170,7 +170,6 @@ int32_t finishBlock(DecoderState* s) {
   s->nblockUsed = 0;
   s->rNToGo = 0;
   s->rTPos = 0;
-  s->stateNumber = WritingBlock;
   return DecodeOk;
 }
 

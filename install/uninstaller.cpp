@@ -139,6 +139,7 @@ void settleStoppedUninstaller(Worker& w) {
   uint8_t probe[2];
   const bool earlier = w.os.readFileAt(kUninstallerName, 0, probe, sizeof probe) == sizeof probe;
   if (!earlier && w.logUsable) {
+    w.settling = true;
     // The lists still open are closed empty: no program group when the files did not end, no
     // more shortcuts, and the records end at the gap.
     bool closed = true;

@@ -89,6 +89,7 @@ bool Worker::writeAll(FileHandle file, const void* data, uint32_t length, const 
     if (written >= length) return true;
     p += written;
     length -= written;
+    if (settling) return false;
     const int32_t answer = askAboutFile(kTextWriteFile, name);
     if (answer == AnswerRetry) continue;
     ignored = answer == AnswerIgnore;

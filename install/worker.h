@@ -44,12 +44,14 @@ struct Worker {
   bool logUsable;            // the image and every log byte so far reached the file
   uint8_t logSection;        // the log's list being written (LogSection): what a stopped
                              // installation must still close to finish the log
+  bool settling;             // finishing the log after a stop: a failed write is not asked
+                             // about again (the user has already chosen to stop)
 
   explicit Worker(InstallJob& j)
       : job(j), os(*j.platform), arena(*j.arena), cursor(*j.cursor), wizard(j.wizard),
         outcome(InstallDone), installDirGiven(0),
         unitsTotal(0), unitsDone(0), chunkBuffer(nullptr), log(nullptr), logLength(0),
-        logUsable(false), logSection(0) {}
+        logUsable(false), logSection(0), settling(false) {}
 
   void lose() {
     if (outcome == InstallDone) outcome = InstallIncomplete;
@@ -71,7 +73,8 @@ struct Worker {
   int32_t askAboutFile(const char* pattern, const char* name);
   // Writes all of `data` to `file`; on a failed write asks "Error writing file" naming
   // installDir + `name`. Retry writes the rest again; Ignore returns with `ignored` set (the
-  // caller stops writing that file); Abort ends the installation (false).
+  // caller stops writing that file); Abort ends the installation (false). While settling, a
+  // failed write asks nothing and returns false.
   bool writeAll(FileHandle file, const void* data, uint32_t length, const char* name,
                 bool& ignored);
   void unitDone();

@@ -554,6 +554,10 @@ TEST_F(WorkerTest, WriteFailureIgnoredOrAborted) {
   os->answers = {AnswerAbort};
   EXPECT_EQ(install("C:\\Apps"), InstallStopped);
   EXPECT_FALSE(exists("C:\\Apps\\after.txt"));
+  // The disk is still full when the stopped installation's log is finished: that is not asked
+  // about a second time (the user has chosen to stop), and no half-written uninstaller is left.
+  EXPECT_EQ(os->questions.size(), 1u);
+  EXPECT_FALSE(exists("C:\\Apps\\Uninstall.tmp"));
 
   // A full disk while the uninstaller itself is written is asked about too.
   TearDown();

@@ -16,6 +16,7 @@
 
 #include "decompress/decompress.h"
 #include "decompress/stored_writer.h"
+#include "packager/encoder/block_cuts.h"
 #include "packager/encoder/code_lengths.h"
 #include "packager/encoder/stream_encoder.h"
 #include "packager/encoder/suffix_sort.h"
@@ -98,6 +99,61 @@ TEST(LimitedCodeLengths, OptimalUnderTheLimit) {
   }
 }
 
+Bytes wordText(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  const char* words[] = {"setup ", "the ", "folder ", "uninstall ", "\n", "registry "};
+  Bytes text;
+  while (text.size() < n) {
+    const char* w = words[rng() % 6];
+    text.insert(text.end(), w, w + std::strlen(w));
+  }
+  text.resize(n);
+  return text;
+}
+
+TEST(PieceEnds, CutsWhereTheDataChangesAndNowhereElse) {
+  // Text then noise, 400 KB each: the cut falls between them, and neither half is cut again.
+  Bytes two = wordText(400000, 3);
+  const Bytes noise = randomBytes(400000, 4, 256);
+  two.insert(two.end(), noise.begin(), noise.end());
+  EXPECT_EQ(pieceEnds(two.data(), 0, two.size()), (std::vector<size_t>{400000, 800000}));
+  const Bytes text = wordText(800000, 5);
+  EXPECT_EQ(pieceEnds(text.data(), 0, text.size()), std::vector<size_t>{800000});
+  EXPECT_EQ(pieceEnds(noise.data(), 0, noise.size()), std::vector<size_t>{400000});
+  // A range inside the data: the ends are offsets in the data, the last the range's end.
+  EXPECT_EQ(pieceEnds(two.data(), 200000, 600000), (std::vector<size_t>{400000, 600000}));
+  // Without halvings, or below the smallest piece, the range stays whole.
+  CutOptions none;
+  none.depth = 0;
+  EXPECT_EQ(pieceEnds(two.data(), 0, two.size(), none), std::vector<size_t>{800000});
+  CutOptions large;
+  large.smallest = 900000;
+  EXPECT_EQ(pieceEnds(two.data(), 0, two.size(), large), std::vector<size_t>{800000});
+  // Quarters of noise over 16, 2, 8 and 4 byte values: the same contexts, different odds in
+  // each. Cut down to the quarters, not below.
+  Bytes four;
+  for (int values : {16, 2, 8, 4}) {
+    const Bytes q = randomBytes(200000, uint32_t(values), values);
+    four.insert(four.end(), q.begin(), q.end());
+  }
+  EXPECT_EQ(pieceEnds(four.data(), 0, four.size()), (std::vector<size_t>{200000, 400000, 600000, 800000}));
+  // Eight kinds of data, the range not aligned to them: several pieces, each at least half
+  // the smallest length, in order, covering the range.
+  Bytes striped;
+  for (int values : {2, 256, 4, 128, 8, 64, 16, 32}) {
+    const Bytes q = randomBytes(75000, uint32_t(values) + 1, values);
+    striped.insert(striped.end(), q.begin(), q.end());
+  }
+  const std::vector<size_t> ends = pieceEnds(striped.data(), 1000, striped.size());
+  EXPECT_GT(ends.size(), 4u);
+  size_t at = 1000;
+  for (size_t end : ends) {
+    EXPECT_GE(end - at, CutOptions().smallest / 2);
+    at = end;
+  }
+  EXPECT_EQ(at, striped.size());
+}
+
 Bytes libbz2Decode(const Bytes& stream, size_t size) {
   Bytes out(size + 1);
   unsigned produced = unsigned(out.size());
@@ -169,15 +225,20 @@ TEST_F(RoundTrip, ShapesOfData) {
   check(Bytes(3000000, 0), 900000, "zeros over several blocks");
   check(randomBytes(1200000, 1, 256), 900000, "noise in two blocks");
   check(randomBytes(250000, 2, 3), 100000, "three symbols, small blocks");
-  Bytes text;
-  std::mt19937 rng(7);
-  const char* words[] = {"setup ", "the ", "folder ", "uninstall ", "\n", "registry "};
-  while (text.size() < 700000) {
-    const char* w = words[rng() % 6];
-    text.insert(text.end(), w, w + std::strlen(w));
-  }
+  const Bytes text = wordText(700000, 7);
   check(text, 900000, "text");
   check(text, 100000, "text in small blocks");
+  // Pieces the cut model separates, with a run of zeros across the middle cut and runs that
+  // make the first stage lengthen a piece of 90% of the capacity past it.
+  Bytes mixed = wordText(300000, 9);
+  mixed.insert(mixed.end(), 200000, 0);
+  const Bytes noise = randomBytes(300000, 10, 256);
+  mixed.insert(mixed.end(), noise.begin(), noise.end());
+  ASSERT_GT(pieceEnds(mixed.data(), 0, mixed.size()).size(), 1u);
+  check(mixed, 900000, "text, zeros and noise cut apart");
+  Bytes fours;
+  for (uint32_t k = 0; fours.size() < 100000; ++k) fours.insert(fours.end(), 4, uint8_t(k % 7));
+  check(fours, 100000, "runs of four that lengthen a piece past the capacity");
 }
 
 // Real files of this machine: each decodes, and together they come out smaller than libbz2's

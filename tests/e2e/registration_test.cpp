@@ -80,7 +80,10 @@ TEST(Registration, ListOfProgramsShowsTheProductAndTheUninstallerRemovesIt) {
   };
   const std::string command = text("UninstallString");
   ASSERT_GT(command.size(), 14u);
-  const std::string installDir = command.substr(0, command.rfind('\\'));
+  // The registration quotes the program's path (it may hold blanks).
+  ASSERT_TRUE(command.front() == '"' && command.back() == '"') << command;
+  const std::string program = command.substr(1, command.size() - 2);
+  const std::string installDir = program.substr(0, program.rfind('\\'));
   EXPECT_EQ(text("DisplayName"), "Reg Tool");
   EXPECT_EQ(text("DisplayVersion"), "2.5.1");
   EXPECT_EQ(text("Publisher"), "Reg Vendor");
@@ -96,7 +99,7 @@ TEST(Registration, ListOfProgramsShowsTheProductAndTheUninstallerRemovesIt) {
   ASSERT_TRUE(fs::is_regular_file(folder / "bin/tool.exe"));
 
   std::vector<std::string> args{Session::windowsPath(kDist / "mw_driver.exe"), "--follow", "--timeout", "600",
-                                "--step-timeout", "300", "box", "Yes", "box", "OK", "--", command};
+                                "--step-timeout", "300", "box", "Yes", "box", "OK", "--", program};
   RunResult removal = S->wine(args, 720);
   S->waitIdle();
   std::cerr << removal.out;

@@ -99,7 +99,11 @@ TEST(UninstallRoundTrip, InstalledProductIsRemovedWholeOnYesAndKeptOnNo) {
   mw::wine::Registry reg = S->registry();
   auto command = reg.value("HKLM", kUninstallKey, "UninstallString");
   ASSERT_TRUE(command) << "no uninstall registration";
-  const std::string installDir = command->text.substr(0, command->text.rfind('\\'));
+  // The registration quotes the program's path (it may hold blanks).
+  ASSERT_TRUE(command->text.size() > 2 && command->text.front() == '"' && command->text.back() == '"')
+      << command->text;
+  const std::string program = command->text.substr(1, command->text.size() - 2);
+  const std::string installDir = program.substr(0, program.rfind('\\'));
   const fs::path folder = S->hostPath(installDir);
   ASSERT_TRUE(fs::is_regular_file(folder / "Uninstall.exe"));
   ASSERT_TRUE(fs::is_regular_file(folder / "Help/Tool.HLP"));
@@ -131,7 +135,7 @@ TEST(UninstallRoundTrip, InstalledProductIsRemovedWholeOnYesAndKeptOnNo) {
                                   "--step-timeout", "300"};
     args.insert(args.end(), steps.begin(), steps.end());
     args.push_back("--");
-    args.push_back(command->text);
+    args.push_back(program);
     RunResult r = S->wine(args, 720);
     // The copy the uninstaller hands over to may outlive the driver by a moment: wait for every
     // program of the prefix (its server goes a few seconds after the last one) before ending it.
