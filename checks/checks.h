@@ -1,13 +1,17 @@
 // The environment checks and the end-of-run actions, as rules free of the platform.
 //
-// Every function here takes plain data and an abstract view of the system and returns what should
-// happen; none of them shows anything or ends the process. The start-up shows the message an
-// outcome carries and ends the run (checks/checks_win32.h does both with the Win32 API, and
-// implements the views). This keeps every decision testable natively and lets the same code build
+// Every function here takes plain data and a view of the system (checks/views.h: the Win32 views
+// in the engine, the tests' scripted ones on the host) and returns what should happen; none of
+// them shows anything or ends the process. The start-up shows the message an outcome carries and
+// ends the run (checks/checks_win32.h does both with the Win32 API). This keeps every decision testable natively and lets the same code build
 // freestanding for the engine: no exceptions, no heap, fixed buffers bounded by the sizes given.
 #pragma once
 
 #include <stdint.h>
+
+#include "core/paths.h"
+#include "core/text.h"
+#include "checks/views.h"
 
 namespace mw {
 
@@ -54,85 +58,6 @@ CheckOutcome osGate(uint8_t minimumOs, const OsVersion& os);
 constexpr uint8_t kDotNetAllMet = 0;
 constexpr uint8_t kDotNetNone = 100;
 
-// One step of the NDP key's subkey enumeration.
-enum class SubkeyRead : uint8_t {
-  entry,       // a subkey; its name is in the buffer
-  unreadable,  // a subkey whose name did not fit the buffer: counts as an entry, matches nothing
-  end,         // no more items, or the enumeration cannot go on
-};
-
-// The views of the system the rules ask (the registry for .NET, the account database, the
-// folders). The engine has one implementation of each, the Win32 one in checks/views_win32.h,
-// and the rules call it directly; host builds ask scripted views through the abstract classes
-// below. Both spell the same calls.
-
-// The folders a FolderQuery answers.
-enum class Folder : uint8_t {
-  windows,      // GetWindowsDirectoryA
-  system,       // GetSystemDirectoryA
-  programFiles, // "ProgramFilesDir" of HKLM\Software\Microsoft\Windows\CurrentVersion
-  commonFiles,  // "CommonFilesDir" of the same key
-  userProfile,  // environment variable "UserProfile"
-  appData,      // environment variable "AppData"
-  documents,    // special folder CSIDL_PERSONAL
-  desktop,      // special folder CSIDL_DESKTOPDIRECTORY
-  current,      // GetCurrentDirectoryA
-};
-
-#if MARLOWICK_FREESTANDING
-}  // namespace mw
-#include "checks/views_win32.h"
-namespace mw {
-using DotNetRegistryView = Win32DotNetRegistry;
-using AdminQuery = Win32AdminQuery;
-using FolderQuery = Win32FolderQuery;
-#else
-// What the .NET rules ask of the registry (all under HKEY_LOCAL_MACHINE, read-only).
-class DotNetRegistryView {
- public:
-  // The "Release" number of "Software\Microsoft\NET Framework Setup\NDP\v4\Full". False when the
-  // key does not open or the value cannot be read as a 4-byte number.
-  virtual bool readRelease(uint32_t& release) = 0;
-  // Opens "Software\Microsoft\NET Framework Setup\NDP"; false when it does not open.
-  virtual bool openNdpKey() = 0;
-  // The subkey at `index` of the open NDP key, in the system's enumeration order. `name` has
-  // room for `room` bytes, NUL included.
-  virtual SubkeyRead ndpSubkey(uint32_t index, char* name, uint32_t room) = 0;
-  virtual void closeNdpKey() = 0;
-  // Whether "Software\Microsoft\.NET Framework\Policy\v1.0" exists.
-  virtual bool policyKeyExists() = 0;
-
- protected:
-  ~DotNetRegistryView() = default;
-};
-
-// The account database and the process token.
-class AdminQuery {
- public:
-  // The privilege level of the logged-on user (0 guest, 1 user, 2 administrator) or one of the
-  // kPrivilege values below.
-  virtual int32_t privilegeLevel() = 0;
-  // Whether the process runs with the Administrators group in its token. Asked only when the
-  // account database does not rate the account as an administrator: a domain account has no
-  // local record, and some systems' databases rate every account as a guest, yet the group
-  // membership is what actually grants the rights the installation needs.
-  virtual bool memberOfAdministrators() = 0;
-
- protected:
-  ~AdminQuery() = default;
-};
-
-class FolderQuery {
- public:
-  // Writes the folder's text, NUL-terminated, into out (room bytes, NUL included) and returns its
-  // length; returns 0 and leaves out empty when the folder cannot be had or does not fit.
-  virtual uint32_t folder(Folder which, char* out, uint32_t room) = 0;
-
- protected:
-  ~FolderQuery() = default;
-};
-#endif
-
 // Room for one subkey name during the enumeration, NUL included.
 constexpr uint32_t kSubkeyNameRoom = 256;
 
@@ -169,11 +94,6 @@ constexpr uint32_t kTextBufferSize = 1024;
 // ---------------------------------------------------------------------------------------------
 // Default destination and the folders of the run-after action
 
-// Whether `folder` names a folder from a root, as every destination must: a network path that
-// begins with two backslashes, or a drive letter, ":" and "\". Anything else would be resolved
-// against whatever folder the installer happened to start in. The wizard's destination check and
-// the silent mode's "/s FOLDER" both hold to it.
-bool isAbsoluteFolder(const char* folder);
 
 constexpr uint32_t kInstallDirRoom = 1024;   // the arena's installDir region, NUL included
 constexpr uint32_t kBaseFolderRoom = 256;    // room given to a base-folder query
@@ -223,23 +143,5 @@ RunAction runAfterAction(uint8_t runKind, const char* runTarget, FolderQuery& fo
 // "/": the blank becomes the end of the file, the parameters start at the "/". No such place:
 // the whole path is the file and parameters is null.
 void splitRunPath(char* path, const char** file, const char** parameters);
-
-// ---------------------------------------------------------------------------------------------
-// Bounded text helpers shared by the rules above
-
-// Copies pattern into out (size bytes, NUL included), replacing the first "%s" with arg. The
-// result is cut, never overrun; returns the length written.
-uint32_t formatText(char* out, uint32_t size, const char* pattern, const char* arg);
-
-// Appends text to the NUL-terminated out. Returns false, leaving out unchanged, when it does not
-// fit in size bytes.
-bool appendText(char* out, uint32_t size, const char* text);
-
-// The length of a text that a query wrote into `room` bytes: `room` itself when there is no NUL
-// within them (the text is then no text at all).
-uint32_t boundedLength(const char* text, uint32_t room);
-
-// Whether text begins with prefix (case-sensitive; a shorter text stops at its NUL).
-bool startsWith(const char* text, const char* prefix);
 
 }  // namespace mw

@@ -3,7 +3,7 @@
 #include "checks/checks_win32.h"
 
 #include "core/bytes.h"
-#include "platform/win32/dll_search.h"
+#include "core/dll_search_win32.h"
 
 #include <lm.h>
 #include <shellapi.h>

@@ -23,12 +23,6 @@ Folder baseOf(uint8_t kind) {
 
 }  // namespace
 
-bool isAbsoluteFolder(const char* folder) {
-  if (folder[0] == '\\' && folder[1] == '\\') return true;
-  const char letter = char(folder[0] | 0x20);
-  return letter >= 'a' && letter <= 'z' && folder[1] == ':' && folder[2] == '\\';
-}
-
 bool defaultDestination(uint8_t destinationKind, const char* destinationPath, FolderQuery& folders,
                         char* installDir, uint32_t size) {
   if (size == 0) return false;

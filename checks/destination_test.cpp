@@ -7,24 +7,10 @@
 #include <vector>
 
 #include "checks/checks.h"
+#include "checks/fake_views.h"
 
 namespace mw {
 namespace {
-
-struct FakeFolders final : FolderQuery {
-  std::map<Folder, std::string> known;
-  std::vector<uint32_t> rooms;
-  uint32_t folder(Folder which, char* out, uint32_t room) override {
-    rooms.push_back(room);
-    auto it = known.find(which);
-    if (it == known.end() || it->second.size() >= room) {
-      out[0] = 0;
-      return 0;
-    }
-    snprintf(out, room, "%s", it->second.c_str());
-    return uint32_t(it->second.size());
-  }
-};
 
 FakeFolders typicalSystem() {
   FakeFolders f;

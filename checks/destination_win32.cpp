@@ -3,7 +3,7 @@
 #include <shlobj.h>
 
 #include "checks/checks_win32.h"
-#include "platform/win32/platform_win32.h"
+#include "core/win32.h"
 
 namespace mw {
 namespace {

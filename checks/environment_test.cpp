@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "checks/checks.h"
+#include "checks/fake_views.h"
 
 namespace mw {
 namespace {
@@ -72,49 +73,6 @@ TEST(OsGate, RefusalMessage) {
 }
 
 // ---- .NET Framework
-
-// A registry with the three places the check reads; counts what was asked so a test can see
-// that nothing is read when nothing is required.
-struct FakeDotNet final : DotNetRegistryView {
-  bool hasRelease = false;
-  uint32_t release = 0;
-  bool hasNdp = false;
-  std::vector<std::string> subkeys;  // in enumeration order; "\x01" marks an unreadable name
-  bool hasPolicy = false;
-  int calls = 0;
-  bool ndpOpen = false;
-  int ndpCloses = 0;
-  uint32_t maxIndexAsked = 0;
-
-  bool readRelease(uint32_t& value) override {
-    ++calls;
-    if (hasRelease) value = release;
-    return hasRelease;
-  }
-  bool openNdpKey() override {
-    ++calls;
-    ndpOpen = hasNdp;
-    return hasNdp;
-  }
-  SubkeyRead ndpSubkey(uint32_t index, char* name, uint32_t room) override {
-    ++calls;
-    EXPECT_TRUE(ndpOpen);
-    maxIndexAsked = std::max(maxIndexAsked, index);
-    if (index >= subkeys.size()) return SubkeyRead::end;
-    if (subkeys[index] == "\x01") return SubkeyRead::unreadable;
-    EXPECT_LT(subkeys[index].size(), room);
-    snprintf(name, room, "%s", subkeys[index].c_str());
-    return SubkeyRead::entry;
-  }
-  void closeNdpKey() override {
-    ndpOpen = false;
-    ++ndpCloses;
-  }
-  bool policyKeyExists() override {
-    ++calls;
-    return hasPolicy;
-  }
-};
 
 FakeDotNet withRelease(uint32_t release) {
   FakeDotNet r;
@@ -258,22 +216,6 @@ TEST(DotNet, MessagesAndInstallerOffer) {
 }
 
 // ---- administrator
-
-struct FakeAccounts final : AdminQuery {
-  int32_t level;
-  bool member = false;
-  int asked = 0;
-  int membershipAsked = 0;
-  explicit FakeAccounts(int32_t l, bool m = false) : level(l), member(m) {}
-  int32_t privilegeLevel() override {
-    ++asked;
-    return level;
-  }
-  bool memberOfAdministrators() override {
-    ++membershipAsked;
-    return member;
-  }
-};
 
 TEST(Admin, WhoPassesAndWhoIsAsked) {
   char buffer[kTextBufferSize];

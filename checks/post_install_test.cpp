@@ -7,6 +7,7 @@
 #include <string>
 
 #include "checks/checks.h"
+#include "checks/fake_views.h"
 
 namespace mw {
 namespace {
@@ -26,22 +27,14 @@ TEST(RestartQuestion, StyleAndCaption) {
   EXPECT_STREQ(restartQuestion(1, 0, nullptr).caption, "Warning");
 }
 
-struct FakeFolders final : FolderQuery {
-  std::map<Folder, std::string> known{{Folder::programFiles, "C:\\Program Files"},
-                                      {Folder::windows, "C:\\WINDOWS\\"},
-                                      {Folder::system, "C:\\WINDOWS\\system32"}};
-  uint32_t lastRoom = 0;
-  uint32_t folder(Folder which, char* out, uint32_t room) override {
-    lastRoom = room;
-    auto it = known.find(which);
-    if (it == known.end() || it->second.size() >= room) {
-      out[0] = 0;
-      return 0;
-    }
-    snprintf(out, room, "%s", it->second.c_str());
-    return uint32_t(it->second.size());
-  }
-};
+// The folders the run-after paths are built on.
+FakeFolders runFolders() {
+  FakeFolders f;
+  f.known = {{Folder::programFiles, "C:\\Program Files"},
+             {Folder::windows, "C:\\WINDOWS\\"},
+             {Folder::system, "C:\\WINDOWS\\system32"}};
+  return f;
+}
 
 struct Opened {
   bool run;
@@ -50,7 +43,7 @@ struct Opened {
 };
 
 Opened runAfter(uint8_t kind, const char* target, const char* installDir = "C:\\Apps\\Tool\\",
-                FakeFolders folders = FakeFolders()) {
+                FakeFolders folders = runFolders()) {
   char buffer[kInstallDirRoom];
   snprintf(buffer, sizeof buffer, "%s", installDir);
   const RunAction a = runAfterAction(kind, target, folders, buffer, sizeof buffer);
@@ -86,15 +79,15 @@ TEST(RunAfter, NothingToRunOrNowhereToRunFrom) {
   EXPECT_FALSE(runAfter(0, "a.exe").run);
   EXPECT_FALSE(runAfter(9, "").run);
   EXPECT_FALSE(runAfter(1, "a.exe", "").run);
-  FakeFolders noProgramFiles;
+  FakeFolders noProgramFiles = runFolders();
   noProgramFiles.known.erase(Folder::programFiles);
   EXPECT_FALSE(runAfter(2, "a.exe", "C:\\Apps\\", noProgramFiles).run);
-  FakeFolders f;
+  FakeFolders f = runFolders();
   runAfter(2, "a.exe", "C:\\", f);
 }
 
 TEST(RunAfter, BoundedByTheRegion) {
-  FakeFolders f;
+  FakeFolders f = runFolders();
   std::vector<char> region(kInstallDirRoom + 8, '#');
   const std::string dir = "C:\\" + std::string(1000, 'd') + "\\";
   // 1004 + 19 = 1023: fits exactly.
@@ -113,10 +106,10 @@ TEST(RunAfter, BoundedByTheRegion) {
   // The folder queries get the room of a path, or less when the region is smaller.
   char small[8];
   runAfterAction(2, "a", f, small, sizeof small);
-  EXPECT_EQ(f.lastRoom, 8u);
+  EXPECT_EQ(f.rooms.back(), 8u);
   char big[kInstallDirRoom];
   runAfterAction(3, "a", f, big, sizeof big);
-  EXPECT_EQ(f.lastRoom, 260u);
+  EXPECT_EQ(f.rooms.back(), 260u);
 }
 
 TEST(SplitRunPath, EdgeCases) {

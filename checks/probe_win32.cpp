@@ -4,6 +4,7 @@
 // removes again), so one run covers every way the framework keys are read.
 #include <windows.h>
 
+#include "core/command_line.h"
 #include "checks/checks_win32.h"
 #include "core/bytes.h"
 
@@ -67,15 +68,7 @@ void dotNetScenario(const char* name) {
 
 extern "C" void __stdcall entryPoint() {
   // The output file: everything after the program's own (possibly quoted) path.
-  const char* commandLine = GetCommandLineA();
-  const char* p = commandLine;
-  if (*p == '"') {
-    ++p;
-    while (*p && *p != '"') ++p;
-    if (*p) ++p;
-  } else {
-    while (*p && *p != ' ') ++p;
-  }
+  const char* p = mw::skipProgramPath(GetCommandLineA());
   while (*p == ' ') ++p;
   const char* outputPath = *p ? p : "checks_probe.txt";
 

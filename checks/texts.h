@@ -1,14 +1,14 @@
 // Every fixed text the checks show, spelled exactly as users have always seen them. Each file
 // that shows one has its own copy (constexpr, not inline): inline texts are shared sections
 // that the Windows build's link-time optimiser warns about, and all but the captions are used
-// by one file only. The two captions, which the checks, the start-up and the wizard share, are
-// defined once in text.cpp.
+// by one file only. The two captions, which the checks, the start-up, the worker and the wizard
+// share, are defined once in core/text.cpp.
 #pragma once
+
+#include "core/text.h"
 
 namespace mw::texts {
 
-extern const char kErrorCaption[];  // "Error"
-extern const char kWarningCaption[];  // "Warning"
 
 constexpr char kUnsupportedOs[] =
     "This program does not support your operating system.\r\n"

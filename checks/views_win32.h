@@ -1,15 +1,14 @@
-// The engine's views of the system for the checks' rules (checks/checks.h names them
+// The engine's views of the system for the checks' rules (checks/views.h names them
 // DotNetRegistryView, AdminQuery and FolderQuery in the Windows build): the registry, the account
 // database and the folders, asked with the Win32 API in checks_win32.cpp and destination_win32.cpp.
-// Included by checks.h in the freestanding build; no Windows header needed to declare them.
+// Included by checks/views.h in the freestanding build; no Windows header needed to declare them.
 #pragma once
 
 #include <stdint.h>
 
-namespace mw {
+#include "checks/views.h"
 
-enum class SubkeyRead : uint8_t;
-enum class Folder : uint8_t;
+namespace mw {
 
 class Win32DotNetRegistry {
  public:

@@ -2,7 +2,7 @@
 
 if(MARLOWICK_WINDOWS)
   # The Windows programs link no C runtime: our own entry, our own memcpy/memset
-  # (platform/win32/crt.cpp), only system DLLs. They are built for size: -Oz (the decoder, whose
+  # (core/crt_win32.cpp), only system DLLs. They are built for size: -Oz (the decoder, whose
   # loops an installation waits for, -Os), and -malign-data=abi keeps arrays and strings at the
   # alignment their type needs instead of padding them to 32 bytes. Functions get sections of
   # their own (the stub's layout places them one by one); data does not: with a section per

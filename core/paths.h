@@ -26,4 +26,10 @@ __attribute__((noinline)) inline bool isContainedPath(const char* name) {
   }
 }
 
+// Whether `folder` names a folder from a root, as every destination must: a network path that
+// begins with two backslashes, or a drive letter, ":" and "\". Anything else would be resolved
+// against whatever folder the installer happened to start in. The wizard's destination check, the
+// default destination and the silent mode's "/s FOLDER" all hold to it.
+bool isAbsoluteFolder(const char* folder);
+
 }  // namespace mw

@@ -8,6 +8,7 @@
 // 4 outputs differ, 5 writing).
 #include <windows.h>
 
+#include "core/command_line.h"
 #include "core/bytes.h"
 #include "decompress/decompress.h"
 
@@ -104,15 +105,7 @@ extern "C" void __stdcall entryPoint() {
   mw::decoderRegions.stateRegion = allocate(mw::kStateRegionSize);
   mw::decoderRegions.tableRegion = allocate(mw::kTableRegionSize);
 
-  // Skip the program's own (possibly quoted) path.
-  char* p = GetCommandLineA();
-  if (*p == '"') {
-    ++p;
-    while (*p && *p != '"') ++p;
-    if (*p) ++p;
-  } else {
-    while (*p && *p != ' ') ++p;
-  }
+  char* p = mw::skipProgramPath(GetCommandLineA());
   UINT exitCode = 0;
   for (UINT index = 1;; ++index) {
     char* inPath = nextWord(p);

@@ -5,7 +5,8 @@
 #include "install/paths.h"
 #include "install/texts.h"
 #include "install/worker.h"
-#include "startup/payload.h"
+#include "format/chunk.h"
+#include "format/payload.h"
 
 namespace mw {
 
@@ -50,9 +51,8 @@ bool extractChunks(Worker& w, const FileEntry& entry, const char* name, FileHand
   for (uint32_t chunk = 0; chunk < entry.chunkCount; ++chunk) {
     if (!w.pause()) return false;
     if (framed) {
-      // [u32 h][h - 10 bytes of body]: the body goes to byte 10, bytes 4 to 9 stay zero, and
-      // the decoder takes the ten bytes in front of the body for the headers it skips. The
-      // prefix is usually known already: each body is read together with the four bytes after
+      // The chunk as format/chunk.h frames it: the body goes behind the ten framing bytes, of
+      // which the six after h stay zero. The prefix is usually known already: each body is read together with the four bytes after
       // it, the next chunk's prefix when the chunks follow one another (as the packager lays
       // them out), so a chunk costs one read.
       bool haveLength = true;
@@ -68,19 +68,19 @@ bool extractChunks(Worker& w, const FileEntry& entry, const char* name, FileHand
       } else {
         const uint32_t body = h - kChunkHeaderCount;
         const uint32_t next = position + kChunkPrefix + body;
-        uint32_t got = w.os.readInstaller(position + kChunkPrefix, buffer + 10, body + kChunkPrefix);
+        uint32_t got = w.os.readInstaller(position + kChunkPrefix, buffer + kChunkHeaderCount, body + kChunkPrefix);
         if (got == body + kChunkPrefix) {
           w.aheadAt = next;
-          w.aheadLength = readU32(buffer + 10 + body);
+          w.aheadLength = readU32(buffer + kChunkHeaderCount + body);
         }
         if (got > body) got = body;
-        checksum = adler32Update(checksum, buffer + 10, got);
+        checksum = adler32Update(checksum, buffer + kChunkHeaderCount, got);
         if (got != body) {
           framed = false;
         } else {
           position = next;
           uint32_t produced = 0;
-          if (decodeStream(buffer, h, w.arena.outputRegion, kOutputRegionSize, produced) !=
+          if (decodeBuffer(buffer, h, w.arena.outputRegion, kOutputRegionSize, produced) !=
               DecodeStreamEnd)
             damaged = true;
           // What was decoded is written even from a failed chunk; the integrity question

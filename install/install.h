@@ -4,16 +4,16 @@
 // and finishes the uninstaller image.
 //
 // It is plain logic over the parsed script and the arena; every system call goes through the
-// platform seam (platform/platform.h), so the whole worker runs natively in tests. It never
+// platform seam (install/system.h), so the whole worker runs natively in tests. It never
 // ends the process: it returns an outcome, and the caller ends the process (silent mode) or
 // shows the finished page (wizard mode).
 #pragma once
 
 #include <stdint.h>
 
-#include "platform/engine_platform.h"
-#include "startup/arena.h"
-#include "startup/script.h"
+#include "install/system.h"
+#include "format/arena.h"
+#include "format/script.h"
 
 namespace mw {
 

@@ -121,10 +121,9 @@ LinkExtension linkExtensionFor(const char* target) {
 bool isDosProgram(const uint8_t* head, uint32_t headLength, const uint8_t* signature,
                   uint32_t signatureLength) {
   if (headLength < 2) return false;
-  const uint32_t magic = head[0] | uint32_t(head[1]) << 8;
-  if (magic == ('Z' | 'M' << 8)) return true;
-  return magic == ('M' | 'Z' << 8) &&
-         !(signatureLength >= 2 && signature[0] == 'P' && signature[1] == 'E');
+  if (head[0] == 'Z' && head[1] == 'M') return true;
+  if (head[0] != 'M' || head[1] != 'Z') return false;
+  return !(signatureLength >= 2 && signature[0] == 'P' && signature[1] == 'E');
 }
 
 void appendShortcutName(TextBuilder& out, const char* target, bool pif) {

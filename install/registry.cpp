@@ -6,7 +6,7 @@
 #include "install/paths.h"
 #include "install/texts.h"
 #include "install/worker.h"
-#include "uninstall/log_format.h"
+#include "format/log_format.h"
 
 namespace mw {
 

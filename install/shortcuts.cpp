@@ -13,26 +13,21 @@ namespace mw {
 
 namespace {
 
-// The shell folder of each kind of shortcut, indexed from the first kind's letter; 0 for a
-// letter that names no kind (no shortcut goes in the folder numbered 0). Quick Launch lies
-// below AppData.
-constexpr uint8_t kFirstKind = ShortcutDesktop;
-constexpr uint8_t kLastKind = ShortcutStartup;
-constexpr uint8_t kFolderOfKind[kLastKind - kFirstKind + 1] = {
-    FolderDesktop, 0, 0, 0, 0, 0, 0, 0, 0, FolderStartMenu, 0, 0, FolderPrograms, FolderAppData,
-    0, FolderStartup};
-static_assert(kFolderOfKind[ShortcutStartMenu - kFirstKind] == FolderStartMenu &&
-              kFolderOfKind[ShortcutProgramGroup - kFirstKind] == FolderPrograms &&
-              kFolderOfKind[ShortcutQuickLaunch - kFirstKind] == FolderAppData,
-              "each kind at its own letter");
+// The kinds of shortcut and the shell folder each one goes in (Quick Launch lies below AppData).
+constexpr char kShortcutKinds[] = {ShortcutDesktop, ShortcutStartMenu, ShortcutProgramGroup,
+                                   ShortcutQuickLaunch, ShortcutStartup};
+constexpr uint8_t kShortcutFolders[] = {FolderDesktop, FolderStartMenu, FolderPrograms,
+                                        FolderAppData, FolderStartup};
 
 // The shell folder of a kind; `tail` is what follows it. False for a kind the engine does not know.
 bool folderOfKind(uint8_t kind, ShellFolder& folder, const char*& tail) {
   tail = kind == ShortcutQuickLaunch ? kQuickLaunchTail : "";
-  const uint32_t at = uint32_t(kind) - kFirstKind;  // letters before the first wrap round
-  if (at >= sizeof kFolderOfKind || kFolderOfKind[at] == 0) return false;
-  folder = ShellFolder(kFolderOfKind[at]);
-  return true;
+  for (uint32_t i = 0; i < sizeof kShortcutKinds; ++i) {
+    if (uint8_t(kShortcutKinds[i]) != kind) continue;
+    folder = ShellFolder(kShortcutFolders[i]);
+    return true;
+  }
+  return false;
 }
 
 // ".pif" for a ".com" and for an ".exe" that is a DOS program; ".lnk" for everything else,

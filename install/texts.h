@@ -3,7 +3,7 @@
 // translations match on it). Inline, so each text is stored once however many files use it.
 #pragma once
 
-#include "checks/texts.h"
+#include "core/text.h"
 
 namespace mw {
 

@@ -5,15 +5,16 @@
 #include "decompress/decompress.h"
 #include "install/texts.h"
 #include "install/worker.h"
-#include "uninstall/log_format.h"
+#include "format/chunk.h"
+#include "format/log_format.h"
 
 namespace mw {
 
 namespace {
 
-// The blob is read behind six zero bytes: with its u32 h they are the ten header bytes the
-// decoder skips, and none of them is 0x17, which it would take for the end-of-stream mark.
-constexpr uint32_t kBlobLead = 6;
+// The blob is read behind the six zero bytes of the chunk framing (format/chunk.h): none of them
+// is 0x17, which the decoder would take for the end-of-stream mark.
+constexpr uint32_t kBlobLead = kChunkFiller;
 // The image is decoded well behind the compressed bytes, with room for a little more than the
 // image so an oversized stream is noticed rather than cut silently.
 constexpr uint32_t kImageOut = 0x2000;
@@ -65,10 +66,10 @@ bool startUninstaller(Worker& w) {
   fillBytes(region, 0, kBlobLead);
   const uint32_t got = w.os.readInstaller(w.job.blobOffset, region + kBlobLead, kUninstallerBlobSize);
   uint32_t h = readU32(region + kBlobLead);
-  if (h < 10 || h > kUninstallerBlobHeader) h = kUninstallerBlobHeader;
+  if (h < kChunkHeaderCount || h > kUninstallerBlobHeader) h = kUninstallerBlobHeader;
 
   uint32_t produced = 0;
-  const int32_t result = decodeStream(region, h, region + kImageOut, kImageRoom, produced);
+  const int32_t result = decodeBuffer(region, h, region + kImageOut, kImageRoom, produced);
   // The blob is covered by the payload checksum; a damaged one reaches this point only when
   // the user chose to go on with a corrupt installer. The installation then goes on, but it
   // does not count as complete: its uninstaller cannot be trusted.

@@ -1,6 +1,7 @@
 #include "install/worker.h"
 
 #include "core/bytes.h"
+#include "core/text.h"
 #include "decompress/decompress.h"
 #include "install/paths.h"
 #include "install/texts.h"
@@ -52,12 +53,6 @@ bool isInstallableName(const char* name) { return isContainedPath(name) && !name
   return readPostInstall(cursor, post) == ReadItem;
 }
 
-uint32_t boundedLength(const char* text, uint32_t size) {
-  uint32_t n = 0;
-  while (n < size && text[n]) ++n;
-  return n;
-}
-
 // Creates installDir level by level and makes it the current folder. The levels below it are
 // tried once; the folder itself again on every Retry.
 bool makeDestination(Worker& w) {
@@ -103,19 +98,6 @@ bool Worker::writeAll(FileHandle file, const void* data, uint32_t length, const 
     return ignored;
   }
   return true;
-}
-
-int32_t decodeStream(uint8_t* in, uint32_t h, uint8_t* out, uint32_t room, uint32_t& produced) {
-  StreamRecord stream{};
-  stream.next_in = in;
-  stream.avail_in = h;
-  stream.next_out = out;
-  stream.avail_out = room;
-  stream.bzalloc = arenaAlloc;
-  decompressInit(&stream, 0, 0);
-  const int32_t result = decompress(&stream);
-  produced = stream.total_out_lo32;
-  return result;
 }
 
 void Worker::makeFoldersAlong(char* path, uint32_t from, bool slashes) {

@@ -87,13 +87,8 @@ struct Worker {
   void makeFoldersAlong(char* path, uint32_t from, bool slashes);
 };
 
-// Decodes one stream held as [u32 h][6 zero bytes][body] at `in` into `out` (room bytes).
-// Returns the decoder's result; `produced` is what it wrote, even from a stream that failed.
-int32_t decodeStream(uint8_t* in, uint32_t h, uint8_t* out, uint32_t room, uint32_t& produced);
-
-// The steps, in the order the worker runs them. Each is a function of its own in the engine
-// too: inlined into one routine they shared one large frame, whose far slots cost every access
-// four bytes of displacement instead of one.
+// The steps, in the order the worker runs them. Each stays a function of its own in the engine
+// too, so that a step's locals live only while it runs.
 [[gnu::noinline]] bool startUninstaller(Worker& w);
 [[gnu::noinline]] bool extractFiles(Worker& w);
 [[gnu::noinline]] bool createShortcuts(Worker& w);

@@ -16,7 +16,7 @@
 #include "core/bytes.h"
 #include "decompress/stored_writer.h"
 #include "install/install.h"
-#include "platform/host/host_platform.h"
+#include "install/fake_system.h"
 
 namespace mw {
 namespace {

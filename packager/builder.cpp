@@ -19,7 +19,7 @@
 #include "packager/pe_resources.h"
 #include "packager/progress.h"
 #include "packager/script_writer.h"
-#include "startup/payload.h"
+#include "format/payload.h"
 
 namespace fs = std::filesystem;
 

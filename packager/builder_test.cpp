@@ -13,7 +13,7 @@
 #include "packager/installer_reader.h"
 #include "packager/script_writer.h"
 #include "packager/test_support.h"
-#include "startup/payload.h"
+#include "format/payload.h"
 
 namespace fs = std::filesystem;
 

@@ -16,7 +16,7 @@
 #include "packager/names.h"
 #include "packager/output_file.h"
 #include "packager/signing.h"
-#include "startup/script.h"
+#include "format/script.h"
 
 namespace fs = std::filesystem;
 

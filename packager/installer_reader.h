@@ -14,8 +14,8 @@
 
 #include "packager/pe_image.h"
 #include "packager/project.h"
-#include "startup/arena.h"
-#include "startup/payload.h"
+#include "format/arena.h"
+#include "format/payload.h"
 
 namespace mw::packager {
 

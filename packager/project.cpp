@@ -13,9 +13,9 @@
 #include "packager/codepage.h"
 #include "packager/file_selection.h"
 #include "packager/names.h"
-#include "startup/script.h"
+#include "format/script.h"
 #include "install/texts.h"
-#include "uninstall/log_format.h"
+#include "format/log_format.h"
 
 namespace fs = std::filesystem;
 

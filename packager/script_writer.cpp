@@ -3,7 +3,7 @@
 #include <stdexcept>
 
 #include "core/bytes.h"
-#include "startup/script.h"
+#include "format/script.h"
 
 namespace mw::packager {
 namespace {

@@ -34,7 +34,7 @@
 #include "packager/commands.h"
 #include "packager/try.h"
 #include "packager/wine_session.h"
-#include "startup/exit_codes_win32.h"
+#include "format/exit_codes.h"
 
 namespace mw::packager {
 namespace {

@@ -1,7 +1,7 @@
 #include "startup/command_line.h"
 
 #include "core/bytes.h"
-#include "checks/checks.h"
+#include "core/paths.h"
 
 namespace mw {
 

@@ -33,7 +33,7 @@ enum FolderVerdict : uint8_t {
 };
 
 // The folder given after "/s ": shorter than `room` characters and absolute in the sense the
-// wizard's destination check uses (isAbsoluteFolder, checks/checks.h).
+// wizard's destination check uses (isAbsoluteFolder, core/paths.h).
 FolderVerdict checkSilentFolder(const char* folder, uint32_t room);
 
 }  // namespace mw

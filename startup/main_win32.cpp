@@ -5,21 +5,22 @@
 // either install silently right here or run the wizard (which starts the worker on a thread of
 // its own) and finish with the restart question and the run-after action.
 //
-// No C runtime: nothing runs before entryPoint, so there are no static constructors to rely on;
-// every object with a vtable is a local of entryPoint (which never returns) or constant-initialised.
+// No C runtime: nothing runs before entryPoint, so there are no static constructors to rely on:
+// every global here is zero-filled or constant-initialised, and the run's objects are made by run()
+// (which never returns).
 #include <windows.h>
 
 #include "checks/checks_win32.h"
 #include "checks/texts.h"
 #include "core/bytes.h"
 #include "install/install.h"
-#include "platform/win32/dll_search.h"
-#include "platform/win32/platform_win32.h"
-#include "startup/arena.h"
+#include "core/dll_search_win32.h"
+#include "install/system_win32.h"
+#include "format/arena.h"
 #include "startup/command_line.h"
-#include "startup/exit_codes_win32.h"
-#include "startup/payload.h"
-#include "startup/script.h"
+#include "format/exit_codes.h"
+#include "format/payload.h"
+#include "format/script.h"
 #include "wizard/wizard.h"
 
 // The linker's name for the engine's own image in memory: its module handle.
@@ -28,9 +29,8 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 namespace mw {
 namespace {
 
-// The run's state: zero-filled globals, which take no room in the file (they lie in the
-// uninitialised section) and are reached without run()'s long frame offsets. None of them has
-// a constructor, since nothing runs before entryPoint.
+// The run's state, one of each for the process, zero until run() fills it. None of them has a
+// constructor, since nothing runs before entryPoint.
 uint8_t silentMode;        // a SilentMode: 0 wizard, 1 "/s", 2 "/s" followed by a folder
 // Set while the installation runs on the wizard's thread: a wizard closed by its quit question
 // waits for the worker to put Uninstall.exe right before the process ends.

@@ -5,7 +5,7 @@
 # code or data: the packager writes the locator record there. They lie in the file padding at
 # the end of the first section (stub_win32.ld). A probe link measures every function and
 # constant; the real link fills the first section with as many as fit before the offset and
-# puts the rest after it (stub_layout_win32.cmake). The host build finishes the image and
+# puts the rest after it (tools/stub_layout.cmake). The host build finishes the image and
 # verifies it; the build fails if anything covers the bytes.
 
 set(MW_STUB_DIR ${CMAKE_CURRENT_SOURCE_DIR})
@@ -30,7 +30,7 @@ set_source_files_properties(${MW_STUB_GEN}/stub_res.o PROPERTIES EXTERNAL_OBJECT
 add_library(mw_stub_objects OBJECT main_win32.cpp)
 target_link_libraries(mw_stub_objects PUBLIC mw_core)
 
-set(MW_STUB_LIBS mw_startup mw_checks_win32 mw_wizard_win32 mw_install mw_platform_win32 mw_crt
+set(MW_STUB_LIBS mw_startup mw_format mw_checks_win32 mw_wizard_win32 mw_install mw_helpers mw_win32 mw_crt
     kernel32 user32 gdi32 advapi32 shell32 ole32 comctl32)
 
 function(mw_stub_link name)
@@ -50,8 +50,8 @@ add_custom_command(
   OUTPUT ${MW_STUB_GEN}/stub.ld
   COMMAND ${CMAKE_COMMAND} -DMODE=split -DMAP=${MW_STUB_GEN}/probe.map
           -DTEMPLATE=${MW_STUB_DIR}/stub_win32.ld -DOUTPUT=${MW_STUB_GEN}/stub.ld
-          -P ${MW_STUB_DIR}/stub_layout_win32.cmake
-  DEPENDS stub_probe ${MW_STUB_DIR}/stub_layout_win32.cmake ${MW_STUB_DIR}/stub_win32.ld
+          -P ${PROJECT_SOURCE_DIR}/tools/stub_layout.cmake
+  DEPENDS stub_probe ${PROJECT_SOURCE_DIR}/tools/stub_layout.cmake ${MW_STUB_DIR}/stub_win32.ld
   COMMENT "Filling the room before the locator bytes"
   VERBATIM)
 add_custom_target(stub_locator_layout DEPENDS ${MW_STUB_GEN}/stub.ld)

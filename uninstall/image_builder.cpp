@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "decompress/stored_writer.h"
-#include "uninstall/log_format.h"
+#include "format/log_format.h"
 
 namespace mw {
 namespace {

@@ -9,7 +9,7 @@
 #include <iterator>
 #include <random>
 
-#include "uninstall/log_format.h"
+#include "format/log_format.h"
 
 namespace mw {
 namespace {

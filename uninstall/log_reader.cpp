@@ -1,7 +1,7 @@
 #include "uninstall/log_reader.h"
 
 #include "core/bytes.h"
-#include "uninstall/log_format.h"
+#include "format/log_format.h"
 
 namespace mw {
 namespace {

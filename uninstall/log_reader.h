@@ -1,4 +1,4 @@
-// Reading the uninstall log back (its layout is in uninstall/log_format.h). The uninstaller
+// Reading the uninstall log back (its layout is in format/log_format.h). The uninstaller
 // gets the log as a resource of its own image: a pointer and the size the installer patched
 // into the resource entry. Nothing past that size is read, and a log whose lists or strings
 // are not all terminated inside it is refused as a whole, so a damaged Uninstall.exe removes

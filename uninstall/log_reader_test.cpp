@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "uninstall/log_format.h"
+#include "format/log_format.h"
 
 namespace mw {
 namespace {

@@ -27,7 +27,7 @@ bool joinText(char* out, uint32_t capacity, const char* a, const char* b) {
   return true;
 }
 
-void formatText(char* out, uint32_t capacity, const char* pattern, const char* arg) {
+void formatEach(char* out, uint32_t capacity, const char* pattern, const char* arg) {
   uint32_t n = 0;
   for (const char* p = pattern; *p && n + 1 < capacity; ++p) {
     if (p[0] == '%' && p[1] == 's') {

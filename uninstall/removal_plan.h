@@ -1,30 +1,42 @@
 // What the uninstaller removes, and in which order, decided from the log alone. The removals
 // themselves go through an `Ops` object: the Windows program passes one that calls the system
 // (uninstall/uninstaller_win32.cpp), the tests one that records the calls and plays back
-// chosen results. The plan is a template so the program's copy compiles down to direct calls;
-// the image has a few hundred bytes to spare.
-//
-// An Ops type provides:
-//   bool setFolder(const char* path)          make `path` the current folder
-//   void deleteFile(const char* path)         failures are ignored
-//   bool removeFolder(const char* path)       removes an empty folder; true if it went
-//   bool setProgramsFolder(bool common)       the user's (false) or everyone's (true) Programs folder
-//   bool openKey(uint32_t root, const char* subkey)   opens for deletion; true if open
-//   void deleteValue(const char* name)        on the open key; null: the default value
-//   void closeKey()
-//   void deleteKey(uint32_t root, const char* subkey)
-//   bool isLink(const char* path)             true unless `path` is seen to be no reparse point
-//                                             (a junction or symbolic link); a missing path too
-//   bool createFolder(const char* path)       creates a new folder; false if it exists or fails
+// chosen results. The plan is a template over the seam's concept (RemovalOps, below) so the
+// program's copy compiles down to direct calls; the image has a few hundred bytes to spare.
 #pragma once
 
 #include <stdint.h>
 
 #include "core/paths.h"
-#include "uninstall/log_format.h"
+#include "format/log_format.h"
 #include "uninstall/log_reader.h"
 
 namespace mw {
+
+// The removals the plan asks of the system: the contract of both Ops types, checked at compile
+// time.
+template <typename O>
+concept RemovalOps = requires {
+  // Makes `path` the current folder.
+  static_cast<bool (O::*)(const char* path)>(&O::setFolder);
+  // Failures are ignored.
+  static_cast<void (O::*)(const char* path)>(&O::deleteFile);
+  // Removes an empty folder; true if it went.
+  static_cast<bool (O::*)(const char* path)>(&O::removeFolder);
+  // The user's (false) or everyone's (true) Programs folder.
+  static_cast<bool (O::*)(bool common)>(&O::setProgramsFolder);
+  // Opens for deletion; true if open.
+  static_cast<bool (O::*)(uint32_t root, const char* subkey)>(&O::openKey);
+  // On the open key; null: the default value.
+  static_cast<void (O::*)(const char* name)>(&O::deleteValue);
+  static_cast<void (O::*)()>(&O::closeKey);
+  static_cast<void (O::*)(uint32_t root, const char* subkey)>(&O::deleteKey);
+  // True unless `path` is seen to be no reparse point (a junction or symbolic link); a missing
+  // path too.
+  static_cast<bool (O::*)(const char* path)>(&O::isLink);
+  // Creates a new folder; false if it exists or fails.
+  static_cast<bool (O::*)(const char* path)>(&O::createFolder);
+};
 
 // A file path of the log is removed only when it stays inside the installation folder
 // (isContainedPath, core/paths.h).
@@ -38,8 +50,9 @@ bool toHelpIndexName(char* path);
 bool joinText(char* out, uint32_t capacity, const char* a, const char* b);
 
 // out = pattern with every "%s" replaced by `arg`, cut to fit `capacity` (a message may be
-// cut; it is only shown).
-void formatText(char* out, uint32_t capacity, const char* pattern, const char* arg);
+// cut; it is only shown). The uninstaller's own, not the engine's formatText (core/text.h, which
+// replaces the first "%s" only): that one, linked in, takes the image 36 bytes past its room.
+void formatEach(char* out, uint32_t capacity, const char* pattern, const char* arg);
 
 // The copy in the temporary folder is started with its quoted path and the argument "U". The
 // program's path is skipped as the system reads it (quoted: up to the closing quote; unquoted:
@@ -62,7 +75,7 @@ bool isInCopyFolder(const char* path, const char* tempFolder);
 // Makes the copy's folder: tries up to kCopyFolderTries names from `seed` on and takes the first
 // one that createFolder makes; a folder that already exists is never used, whoever made it.
 constexpr uint32_t kCopyFolderTries = 16;
-template <class Ops>
+template <RemovalOps Ops>
 bool makeCopyFolder(char* out, uint32_t capacity, const char* tempFolder, uint32_t seed, Ops& ops) {
   for (uint32_t i = 0; i < kCopyFolderTries; ++i)
     if (copyFolderName(out, capacity, tempFolder, seed + i) && ops.createFolder(out)) return true;
@@ -95,7 +108,7 @@ bool isShortcutFile(const char* path);
 
 // True when a folder of `path` (each prefix ending at a backslash) is a link: what lies behind
 // it is not part of the installation.
-template <class Ops>
+template <RemovalOps Ops>
 bool passesThroughLink(char* path, Ops& ops) {
   for (char* p = path; *p; ++p) {
     if (*p != '\\') continue;
@@ -107,7 +120,7 @@ bool passesThroughLink(char* path, Ops& ops) {
   return false;
 }
 
-template <class Ops>
+template <RemovalOps Ops>
 void removeInstalledFile(char* path, Ops& ops) {
   if (!isContainedPath(path) || passesThroughLink(path, ops)) return;
   ops.deleteFile(path);
@@ -124,7 +137,7 @@ void removeInstalledFile(char* path, Ops& ops) {
 // The installer makes the group in the user's Programs folder; older installations on some
 // systems have it in the common one. Levels are removed from the innermost outwards and only
 // while each one goes.
-template <class Ops>
+template <RemovalOps Ops>
 void removeProgramGroup(char* group, Ops& ops) {
   if (!*group || !isContainedPath(group)) return;
   for (int common = 0; common < 2; ++common) {
@@ -141,7 +154,7 @@ void removeProgramGroup(char* group, Ops& ops) {
 // Everything after the user said Yes, up to the completion message. The log is modified in
 // place (names lowercased, the group cut at its backslashes). `scratch` holds the uninstall
 // key's path.
-template <class Ops>
+template <RemovalOps Ops>
 void removeInstallation(UninstallLog& log, const char* tempFolder, char* scratch,
                         uint32_t scratchSize, Ops& ops) {
   // Relative names are only meaningful inside the installation folder; if it cannot be

@@ -231,11 +231,11 @@ TEST(Helpers, TemporaryFolderGetsOneBackslashAndRoomForTheFileName) {
 
 TEST(Helpers, TextsAreCutAndPathsRefused) {
   char out[16];
-  formatText(out, sizeof out, "Uninstall %s", "Tool");
+  formatEach(out, sizeof out, "Uninstall %s", "Tool");
   EXPECT_STREQ(out, "Uninstall Tool");
-  formatText(out, sizeof out, "Uninstall %s", "A very long product name");
+  formatEach(out, sizeof out, "Uninstall %s", "A very long product name");
   EXPECT_STREQ(out, "Uninstall A ver");
-  formatText(out, sizeof out, "%s and %s", "x");
+  formatEach(out, sizeof out, "%s and %s", "x");
   EXPECT_STREQ(out, "x and x");
 
   char path[8];

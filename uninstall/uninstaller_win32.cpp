@@ -8,7 +8,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include "platform/win32/dll_search.h"
+#include "core/dll_search_win32.h"
 #include "uninstall/log_reader.h"
 #include "uninstall/removal_plan.h"
 
@@ -61,7 +61,7 @@ bool handOver() {
   if (CopyFileA(ownPath, pathBuffer, TRUE)) {
     HANDLE copy = CreateFileA(pathBuffer, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (copy != INVALID_HANDLE_VALUE) {
-      mw::formatText(text, kTextSize, "\"%s\" U", pathBuffer);
+      mw::formatEach(text, kTextSize, "\"%s\" U", pathBuffer);
       STARTUPINFOA startup = {};
       startup.cb = sizeof startup;
       PROCESS_INFORMATION process;
@@ -135,8 +135,8 @@ extern "C" void __stdcall entryPoint() {
   // file only once the user has chosen to uninstall.
   const bool ownCopy = copyCommand && isInCopyFolder(ownPath, tempFolder);
 
-  formatText(caption, kPathSize, "Uninstall %s", log.productName);
-  formatText(text, kTextSize,
+  formatEach(caption, kPathSize, "Uninstall %s", log.productName);
+  formatEach(text, kTextSize,
              "This program will remove %s and all of its components from your computer.\r\n"
              "Do you wish to proceed?",
              log.productName);
@@ -145,7 +145,7 @@ extern "C" void __stdcall entryPoint() {
   if (yes) {
     Win32Ops ops;
     removeInstallation(log, tempFolder, text, kTextSize, ops);
-    formatText(text, kTextSize, "%s has been successfully removed from your computer.",
+    formatEach(text, kTextSize, "%s has been successfully removed from your computer.",
                log.productName);
     MessageBoxA(nullptr, text, "Uninstall Complete", MB_OK | MB_ICONINFORMATION);
   }

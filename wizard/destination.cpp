@@ -1,7 +1,7 @@
 // Destination rules: the edit's text check and the folder browser's result.
 #include "wizard/destination.h"
 
-#include "checks/checks.h"
+#include "core/paths.h"
 #include "core/text_builder.h"
 
 namespace mw {

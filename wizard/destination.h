@@ -21,7 +21,7 @@ bool isRefusedDestinationChar(char c);
 using DriveTypeQuery = uint32_t (*)(const char* root, void* context);
 
 // Whether `text` (length characters) may be installed to: at least 3 and at most
-// kMaxDestinationChars characters; absolute (isAbsoluteFolder, checks/checks.h), a drive's root
+// kMaxDestinationChars characters; absolute (isAbsoluteFolder, core/paths.h), a drive's root
 // being a usable drive; and no refused character anywhere. The drive
 // is asked about only when everything before it passed the shape test.
 bool destinationAcceptable(const char* text, uint32_t length, DriveTypeQuery driveType,

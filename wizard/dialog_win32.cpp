@@ -145,11 +145,9 @@ int setUpFontsAndLink() {
 
 void initialise(HWND dialog) {
   g.dialog = dialog;
-  // Both areas start at the client's top-left corner: left and top stay 0 from the zero-filled
-  // state (mapping keeps 0 at 0).
-  g.sideArea.right = g.bannerBand.right = kSideAreaRightDu;
-  g.sideArea.bottom = kSideAreaBottomDu;
-  g.bannerBand.bottom = kBannerBottomDu;
+  // Both areas start at the client's top-left corner (mapping keeps 0 at 0).
+  g.sideArea = RECT{0, 0, kSideAreaRightDu, kSideAreaBottomDu};
+  g.bannerBand = RECT{0, 0, kSideAreaRightDu, kBannerBottomDu};
   MapDialogRect(dialog, &g.sideArea);
   MapDialogRect(dialog, &g.bannerBand);
   pictureRecord(script().sideBitmap, g.sideArea.right, g.sideArea.bottom, g.side);
@@ -305,30 +303,30 @@ INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
 
 // ---- The page controller's hands on the dialog ------------------------------------------------
 
-void WizardView::setText(int id, const char* text) { SetWindowTextA(control(id), text); }
+void Win32WizardView::setText(int id, const char* text) { SetWindowTextA(control(id), text); }
 
-void WizardView::show(int id, bool visible) {
+void Win32WizardView::show(int id, bool visible) {
   ShowWindow(control(id), visible ? SW_SHOW : SW_HIDE);
 }
 
-void WizardView::enable(int id, bool enabled) { EnableWindow(control(id), enabled); }
+void Win32WizardView::enable(int id, bool enabled) { EnableWindow(control(id), enabled); }
 
-void WizardView::setCaption(const char* text) { SetWindowTextA(g.dialog, text); }
+void Win32WizardView::setCaption(const char* text) { SetWindowTextA(g.dialog, text); }
 
-void WizardView::placeFooterLine(int x, int y, int width, int height) {
+void Win32WizardView::placeFooterLine(int x, int y, int width, int height) {
   SetWindowPos(control(kFooterLine), HWND_BOTTOM, x, y, width, height, SWP_SHOWWINDOW);
 }
 
-void WizardView::invalidateSideArea() { InvalidateRect(g.dialog, &g.sideArea, TRUE); }
+void Win32WizardView::invalidateSideArea() { InvalidateRect(g.dialog, &g.sideArea, TRUE); }
 
-void WizardView::invalidateAll() { InvalidateRect(g.dialog, nullptr, TRUE); }
+void Win32WizardView::invalidateAll() { InvalidateRect(g.dialog, nullptr, TRUE); }
 
-void WizardView::setProgressRange(int max, int step) {
+void Win32WizardView::setProgressRange(int max, int step) {
   SendMessageA(control(kProgressBar), PBM_SETRANGE, 0, MAKELPARAM(0, max));
   SendMessageA(control(kProgressBar), PBM_SETSTEP, WPARAM(step), 0);
 }
 
-uint32_t WizardView::destinationText(char* out, uint32_t room) {
+uint32_t Win32WizardView::destinationText(char* out, uint32_t room) {
   out[0] = 0;
   // What GetWindowText does for a window of this process: the edit copies at most room - 1
   // characters and a terminating zero, and answers with the number of characters copied.
@@ -336,9 +334,9 @@ uint32_t WizardView::destinationText(char* out, uint32_t room) {
   return n > 0 ? uint32_t(n) : 0;
 }
 
-uint32_t WizardView::driveType(const char* root) { return GetDriveTypeA(root); }
+uint32_t Win32WizardView::driveType(const char* root) { return GetDriveTypeA(root); }
 
-bool WizardView::browseFolder(char* out, uint32_t room) {
+bool Win32WizardView::browseFolder(char* out, uint32_t room) {
   // The new-style browser needs COM on this thread.
   if (!g.comReady) g.comReady = SUCCEEDED(CoInitialize(nullptr));
   BROWSEINFOA request{};
@@ -355,7 +353,7 @@ bool WizardView::browseFolder(char* out, uint32_t room) {
   return ok;
 }
 
-bool WizardView::startWorker() {
+bool Win32WizardView::startWorker() {
   g.quitting = 0;
   SetEvent(g.mayRun);
   DWORD id;
@@ -363,7 +361,7 @@ bool WizardView::startWorker() {
   return g.worker != nullptr;
 }
 
-void WizardView::pauseWorker() {
+void Win32WizardView::pauseWorker() {
   ResetEvent(g.mayRun);
   // Wait until the worker stands at a pause point (or has ended). Meanwhile the worker may
   // still be sending to the controls (file label, progress, the finished page): those sent
@@ -378,16 +376,16 @@ void WizardView::pauseWorker() {
   }
 }
 
-void WizardView::releaseWorker(bool goOn) {
+void Win32WizardView::releaseWorker(bool goOn) {
   g.quitting = goOn ? 0 : 1;
   SetEvent(g.mayRun);
 }
 
-int WizardView::ask(const char* caption, const char* text, unsigned style) {
+int Win32WizardView::ask(const char* caption, const char* text, unsigned style) {
   return MessageBoxA(g.dialog, text, caption, style);
 }
 
-void WizardView::endDialog() { EndDialog(g.dialog, 0); }
+void Win32WizardView::endDialog() { EndDialog(g.dialog, 0); }
 
 void runWizard(const WizardStart& start) {
   g.start = start;

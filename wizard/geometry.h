@@ -6,7 +6,7 @@
 
 #include <stdint.h>
 
-#include "startup/script.h"
+#include "format/script.h"
 
 namespace mw {
 

@@ -1,7 +1,7 @@
 // The page controller: entry and leaving actions of the six pages, and the buttons.
 #include "wizard/pages.h"
 
-#include "checks/checks.h"
+#include "core/text.h"
 #include "wizard/destination.h"
 #include "wizard/texts.h"
 #include "wizard/wizard.h"
@@ -90,8 +90,8 @@ constexpr uint32_t kHeader =
 constexpr uint32_t kSide = kAlways | bit(kBigTitle) | bit(kSideBodyText) | bit(kSideHint);
 constexpr uint32_t kInner = kHeader | bit(kFooterHint) | bit(kNextButton) | bit(kBackButton);
 
-// Pages 1 to 6 in the header layout, then pages 1 and 6 in the side layout.
-constexpr PageLook kLooks[8] = {
+// Pages 1 to 6 in the header layout.
+constexpr PageLook kHeaderLooks[6] = {
     {{kWelcomeTitle, kWelcomeSubtitle, kWelcomeHint, kNext, nullptr},
      kHeader | bit(kFooterHint) | bit(kNextButton) | bit(kBodyText)},
     {{kLicenceTitle, kLicenceSubtitle, kLicenceHint, kAgree, nullptr},
@@ -105,15 +105,24 @@ constexpr PageLook kLooks[8] = {
          bit(kFileLabel)},
     {{kFinishedTitle, kFinishedText, kFinishHint, nullptr, nullptr},
      kHeader | bit(kFooterHint) | bit(kBodyText)},
-    {{kWelcomeTitle, nullptr, kWelcomeHint, kNext, nullptr}, kSide | bit(kNextButton)},
-    {{kFinishedText, nullptr, kFinishHint, nullptr, nullptr}, kSide},
 };
+
+// The welcome and finished pages of a script with a side picture.
+constexpr PageLook kSideWelcome = {{kWelcomeTitle, nullptr, kWelcomeHint, kNext, nullptr},
+                                   kSide | bit(kNextButton)};
+constexpr PageLook kSideFinished = {{kFinishedText, nullptr, kFinishHint, nullptr, nullptr}, kSide};
+
+const PageLook& lookOf(uint8_t page, bool side) {
+  if (!side) return kHeaderLooks[page - 1];
+  if (page == 1) return kSideWelcome;
+  return kSideFinished;
+}
 
 }  // namespace
 
 void WizardController::enter(uint8_t page, const char* finishText) {
   const bool side = hasSide_ && (page == 1 || page == 6);
-  const PageLook& look = kLooks[side ? (page == 1 ? 6 : 7) : page - 1];
+  const PageLook& look = lookOf(page, side);
   const uint8_t* textControls = side ? kSideTextControls : kHeaderTextControls;
   // The installing page counts only once its worker runs.
   if (page != 5) wizardPage = page;

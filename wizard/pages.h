@@ -2,8 +2,8 @@
 // re-texts, and how Next, Back, Cancel and the close command move between the pages.
 //
 // The controller holds the page number (the process-wide wizardPage) and the setup script's
-// fields, and acts on a WizardView: the Windows side maps the view onto the dialog's controls
-// (wizard/dialog_win32.cpp), the tests onto a recording model of the dialog.
+// fields, and acts on a WizardView (wizard/view.h): the Windows side maps the view onto the
+// dialog's controls (wizard/dialog_win32.cpp), the tests onto a recording model of the dialog.
 //
 //   page   0 --init--> 1 welcome --Next--> 2 licence --Next--> 3 destination --Next--> 4 ready
 //                       ^  (no licence: 1 --Next--> 3, 3 --Back--> 1)  <--Back--   <--Back--
@@ -21,43 +21,11 @@
 
 #include <stdint.h>
 
-#include "startup/script.h"
+#include "format/script.h"
 #include "wizard/controls.h"
+#include "wizard/view.h"
 
 namespace mw {
-
-// What the page logic asks of the dialog. A program has one dialog, so the calls are bound at
-// link time, not through a table of virtual functions: the Windows binding defines them
-// (wizard/dialog_win32.cpp), the tests a recording model of the dialog.
-struct WizardView {
-  static void setText(int id, const char* text);
-  static void show(int id, bool visible);
-  static void enable(int id, bool enabled);
-  static void setCaption(const char* text);
-  // The footer line: moved and sized (client pixels), put at the bottom of the z order, shown.
-  static void placeFooterLine(int x, int y, int width, int height);
-  // Repaint with erasing: the white side area, or the whole client area.
-  static void invalidateSideArea();
-  static void invalidateAll();
-  // The progress bar's range (0..max) and step.
-  static void setProgressRange(int max, int step);
-  // The destination edit's text, at most room - 1 characters, NUL-terminated; returns its length.
-  static uint32_t destinationText(char* out, uint32_t room);
-  // The system's drive type (GetDriveTypeA numbering) of a root such as "C:\".
-  static uint32_t driveType(const char* root);
-  // The folder browser: true with the chosen folder's path in `out` (room bytes, at least 260),
-  // false when cancelled or the choice has no file-system path.
-  static bool browseFolder(char* out, uint32_t room);
-  // Starts the installation worker on its own thread; false when it cannot be started.
-  static bool startWorker();
-  // Holds the worker at its next pause point and returns once it is held there or has ended.
-  static void pauseWorker();
-  // Lets a held worker go on (goOn true), or tells it to stop (false).
-  static void releaseWorker(bool goOn);
-  // A message box owned by the wizard; returns the answer (6 is Yes).
-  static int ask(const char* caption, const char* text, unsigned style);
-  static void endDialog();
-};
 
 // Footer-line geometry and the side area's width, in client pixels, measured by the binding at
 // initialisation (lineX depends on the hyperlink's measured width).

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "checks/checks.h"
+#include "core/text.h"
 #include "wizard/wizard.h"
 
 namespace mw {
@@ -490,25 +490,25 @@ TEST(Pages, LongProductNameIsCutNotOverrun) {
 }  // namespace
 
 // The link-time binding of the page controller's view, onto the model.
-void WizardView::setText(int id, const char* text) { model->setText(id, text); }
-void WizardView::show(int id, bool visible) { model->show(id, visible); }
-void WizardView::enable(int id, bool enabled) { model->enable(id, enabled); }
-void WizardView::setCaption(const char* text) { model->setCaption(text); }
-void WizardView::placeFooterLine(int x, int y, int w, int h) { model->placeFooterLine(x, y, w, h); }
-void WizardView::invalidateSideArea() { model->invalidateSideArea(); }
-void WizardView::invalidateAll() { model->invalidateAll(); }
-void WizardView::setProgressRange(int max, int step) { model->setProgressRange(max, step); }
-uint32_t WizardView::destinationText(char* out, uint32_t room) {
+void FakeWizardView::setText(int id, const char* text) { model->setText(id, text); }
+void FakeWizardView::show(int id, bool visible) { model->show(id, visible); }
+void FakeWizardView::enable(int id, bool enabled) { model->enable(id, enabled); }
+void FakeWizardView::setCaption(const char* text) { model->setCaption(text); }
+void FakeWizardView::placeFooterLine(int x, int y, int w, int h) { model->placeFooterLine(x, y, w, h); }
+void FakeWizardView::invalidateSideArea() { model->invalidateSideArea(); }
+void FakeWizardView::invalidateAll() { model->invalidateAll(); }
+void FakeWizardView::setProgressRange(int max, int step) { model->setProgressRange(max, step); }
+uint32_t FakeWizardView::destinationText(char* out, uint32_t room) {
   return model->destinationText(out, room);
 }
-uint32_t WizardView::driveType(const char* root) { return model->driveType(root); }
-bool WizardView::browseFolder(char* out, uint32_t room) { return model->browseFolder(out, room); }
-bool WizardView::startWorker() { return model->startWorker(); }
-void WizardView::pauseWorker() { model->pauseWorker(); }
-void WizardView::releaseWorker(bool goOn) { model->releaseWorker(goOn); }
-int WizardView::ask(const char* caption, const char* text, unsigned style) {
+uint32_t FakeWizardView::driveType(const char* root) { return model->driveType(root); }
+bool FakeWizardView::browseFolder(char* out, uint32_t room) { return model->browseFolder(out, room); }
+bool FakeWizardView::startWorker() { return model->startWorker(); }
+void FakeWizardView::pauseWorker() { model->pauseWorker(); }
+void FakeWizardView::releaseWorker(bool goOn) { model->releaseWorker(goOn); }
+int FakeWizardView::ask(const char* caption, const char* text, unsigned style) {
   return model->ask(caption, text, style);
 }
-void WizardView::endDialog() { model->endDialog(); }
+void FakeWizardView::endDialog() { model->endDialog(); }
 
 }  // namespace mw

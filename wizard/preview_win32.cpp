@@ -7,7 +7,9 @@
 //   dest=FOLDER (no blanks)
 #include <windows.h>
 
+#include "core/command_line.h"
 #include "core/bytes.h"
+#include "core/text.h"
 #include "wizard/wizard.h"
 
 namespace mw {
@@ -16,12 +18,6 @@ namespace {
 SetupScript script;
 char installDir[1024] = "C:\\Program Files\\Sample Product";
 char words[2048];
-
-bool startsWith(const char* s, const char* prefix) {
-  while (*prefix)
-    if (*s++ != *prefix++) return false;
-  return true;
-}
 
 Picture loadPicture(const char* path) {
   Picture p{};
@@ -84,15 +80,7 @@ void pretendWorker() {
   script.headerTextColour = 0x00000000;
   script.sideTextColour = 0x00000000;
 
-  const char* line = GetCommandLineA();
-  // Skip the program's own name.
-  if (*line == '"') {
-    ++line;
-    while (*line && *line != '"') ++line;
-    if (*line) ++line;
-  } else {
-    while (*line && *line != ' ') ++line;
-  }
+  const char* line = skipProgramPath(GetCommandLineA());
   uint32_t n = 0;
   while (line[n] && n + 1 < sizeof words) {
     words[n] = line[n] == ' ' ? 0 : line[n];

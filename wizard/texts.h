@@ -2,7 +2,7 @@
 // for productName.
 #pragma once
 
-#include "checks/texts.h"
+#include "core/text.h"
 
 namespace mw::wizardtext {
 

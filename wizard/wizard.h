@@ -21,7 +21,7 @@
 
 #include <stdint.h>
 
-#include "startup/script.h"
+#include "format/script.h"
 
 namespace mw {
 

@@ -6,9 +6,11 @@
 // the same machine, emulated or not.
 #include <windows.h>
 
+#include "core/command_line.h"
 #include "core/bytes.h"
 #include "decompress/decompress.h"
-#include "startup/arena.h"
+#include "format/arena.h"
+#include "format/chunk.h"
 
 namespace {
 
@@ -53,15 +55,7 @@ void* allocate(uint32_t size) { return VirtualAlloc(nullptr, size, MEM_COMMIT | 
 }  // namespace
 
 extern "C" void __stdcall entryPoint() {
-  char* line = GetCommandLineA();
-  // Skip the program's own (quoted or plain) path.
-  if (*line == '"') {
-    ++line;
-    while (*line && *line != '"') ++line;
-    if (*line) ++line;
-  } else {
-    while (*line && *line != ' ') ++line;
-  }
+  char* line = mw::skipProgramPath(GetCommandLineA());
   char* installerPath = nextWord(line);
   char* listPath = nextWord(line);
   char* resultPath = nextWord(line);
@@ -76,7 +70,7 @@ extern "C" void __stdcall entryPoint() {
   if (!ReadFile(list, text, listSize, &got, nullptr) || got != listSize) ExitProcess(3);
   text[listSize] = 0;
 
-  uint8_t* chunk = static_cast<uint8_t*>(allocate(1114112));
+  uint8_t* chunk = static_cast<uint8_t*>(allocate(mw::kMaxChunkHeader));
   uint8_t* output = static_cast<uint8_t*>(allocate(mw::kOutputRegionSize));
   mw::decoderRegions.stateRegion = allocate(mw::kStateRegionSize);
   mw::decoderRegions.tableRegion = allocate(mw::kTableRegionSize);
@@ -92,8 +86,9 @@ extern "C" void __stdcall entryPoint() {
       mw::fillBytes(chunk, 0, 10);
       if (!readAt(installer, offset, chunk, 4)) ExitProcess(4);
       const uint32_t h = mw::readU32(chunk);
-      if (h < 10 || h > 1114112 || !readAt(installer, offset + 4, chunk + 10, h - 10)) ExitProcess(4);
-      offset += h - 6;
+      if (h < mw::kChunkHeaderCount || h > mw::kMaxChunkHeader ||
+          !readAt(installer, offset + mw::kChunkPrefix, chunk + mw::kChunkHeaderCount, h - mw::kChunkHeaderCount)) ExitProcess(4);
+      offset += mw::kChunkPrefix + (h - mw::kChunkHeaderCount);
       mw::StreamRecord strm = {};
       strm.next_in = chunk;
       strm.avail_in = h;

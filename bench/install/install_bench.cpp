@@ -26,7 +26,8 @@
 
 #include "decompress/decompress.h"
 #include "packager/wine_session.h"
-#include "startup/arena.h"
+#include "format/arena.h"
+#include "format/chunk.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -75,7 +76,7 @@ struct ChunkFile {
 // decoder. Returns seconds, or a negative number on a decoding error.
 double decodeAll(const fs::path& installer, const std::vector<ChunkFile>& files, uint64_t& produced) {
   std::ifstream in(installer, std::ios::binary);
-  std::vector<uint8_t> chunk(1114112);
+  std::vector<uint8_t> chunk(mw::kMaxChunkHeader);
   std::vector<uint8_t> arena(mw::kOutputRegionSize + mw::kStateRegionSize + mw::kTableRegionSize);
   uint8_t* output = arena.data();
   mw::decoderRegions.stateRegion = arena.data() + mw::kOutputRegionSize;
@@ -86,11 +87,11 @@ double decodeAll(const fs::path& installer, const std::vector<ChunkFile>& files,
     if (!f.dataOffset) continue;
     in.seekg(f.dataOffset);
     for (uint32_t c = 0; c < f.chunkCount; ++c) {
-      std::fill(chunk.begin(), chunk.begin() + 10, 0);
+      std::fill(chunk.begin(), chunk.begin() + mw::kChunkHeaderCount, 0);
       in.read(reinterpret_cast<char*>(chunk.data()), 4);
       const uint32_t h = uint32_t(chunk[0]) | uint32_t(chunk[1]) << 8 | uint32_t(chunk[2]) << 16 | uint32_t(chunk[3]) << 24;
-      if (h < 10 || h > chunk.size()) return -1;
-      in.read(reinterpret_cast<char*>(chunk.data() + 10), h - 10);
+      if (h < mw::kChunkHeaderCount || h > chunk.size()) return -1;
+      in.read(reinterpret_cast<char*>(chunk.data() + mw::kChunkHeaderCount), h - mw::kChunkHeaderCount);
       mw::StreamRecord strm{};
       strm.next_in = chunk.data();
       strm.avail_in = h;

@@ -6,7 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "startup/script.h"
+#include "format/script.h"
 
 namespace {
 

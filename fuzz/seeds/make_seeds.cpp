@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "core/bytes.h"
-#include "startup/arena.h"
-#include "startup/payload.h"
-#include "startup/script.h"
+#include "format/arena.h"
+#include "format/payload.h"
+#include "format/script.h"
 
 namespace fs = std::filesystem;
 
@@ -97,8 +97,11 @@ int main(int argc, char** argv) {
     for (int n = 0; n < 8 && mw::nextFileEntry(cursor, entry) == mw::ReadItem; ++n) {
       if (!entry.dataOffset || entry.dataOffset + 4 > file.size()) continue;
       uint32_t h = mw::readU32(file.data() + entry.dataOffset);
-      if (h < 10 || entry.dataOffset + 4 + uint64_t(h - 10) > file.size()) continue;
-      saveStream(out / "decoder", "file" + std::to_string(n), file.data() + entry.dataOffset + 4, h - 10);
+      if (h < mw::kChunkHeaderCount ||
+          entry.dataOffset + mw::kChunkPrefix + uint64_t(h - mw::kChunkHeaderCount) > file.size())
+        continue;
+      saveStream(out / "decoder", "file" + std::to_string(n), file.data() + entry.dataOffset + mw::kChunkPrefix,
+                 h - mw::kChunkHeaderCount);
     }
   }
 

@@ -29,10 +29,10 @@
 
 #include "core/bytes.h"
 #include "decompress/stored_writer.h"
-#include "platform/host/host_platform.h"
-#include "startup/arena.h"
-#include "startup/payload.h"
-#include "startup/script.h"
+#include "install/fake_system.h"
+#include "format/arena.h"
+#include "format/payload.h"
+#include "format/script.h"
 #include "tests/support/host_engine.h"
 
 namespace fs = std::filesystem;

@@ -11,7 +11,7 @@
 #include <regex>
 
 #include "packager/wine_session.h"
-#include "uninstall/log_format.h"
+#include "format/log_format.h"
 #include "uninstall/log_reader.h"
 
 namespace {

@@ -38,6 +38,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "core/command_line.h"
+
 namespace {
 
 HANDLE logFile = INVALID_HANDLE_VALUE;
@@ -534,14 +536,7 @@ void runCommand(char* p) {
 
 // The command line after the program's own name.
 char* arguments() {
-  char* p = GetCommandLineA();
-  if (*p == '"') {
-    ++p;
-    while (*p && *p != '"') ++p;
-    if (*p) ++p;
-  } else {
-    while (*p && *p != ' ') ++p;
-  }
+  char* p = mw::skipProgramPath(GetCommandLineA());
   while (*p == ' ') ++p;
   return p;
 }

@@ -5,9 +5,9 @@
 #include <memory>
 
 #include "install/install.h"
-#include "startup/arena.h"
-#include "startup/payload.h"
-#include "startup/script.h"
+#include "format/arena.h"
+#include "format/payload.h"
+#include "format/script.h"
 
 namespace mw::test {
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "platform/host/host_platform.h"
+#include "install/fake_system.h"
 
 namespace mw::test {
 

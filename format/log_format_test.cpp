@@ -1,4 +1,4 @@
-#include "uninstall/log_format.h"
+#include "format/log_format.h"
 
 #include <gtest/gtest.h>
 

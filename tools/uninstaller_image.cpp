@@ -9,7 +9,7 @@
 #include <string>
 
 #include "uninstall/image_builder.h"
-#include "uninstall/log_format.h"
+#include "format/log_format.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "startup/payload.h"
+#include "format/payload.h"
 
 #include "core/bytes.h"
 
@@ -80,15 +80,10 @@ bool arenaSizeFor(uint32_t scriptLength, uint32_t& size) {
 LoadResult loadScript(const uint8_t* readBuffer, const LocatorRecord& record, const Arena& arena) {
   // Input: the six zeros in front of the script, its u32 U and the compressed body. The
   // decoder takes those first ten bytes for its headers and decodes the body after them.
-  StreamRecord strm{};
-  strm.next_in = readBuffer;
-  strm.avail_in = record.scriptLength + kReadBufferLead;
-  strm.next_out = arena.base;
-  strm.avail_out = arena.scriptLength;
-  strm.bzalloc = arenaAlloc;
-  decompressInit(&strm, 0, 0);
-  int32_t result = decompress(&strm);
-  if (result != DecodeStreamEnd || strm.total_out_lo32 != arena.scriptLength) return LoadCorrupt;
+  uint32_t produced = 0;
+  const int32_t result = decodeBuffer(readBuffer, record.scriptLength + kReadBufferLead, arena.base,
+                                      arena.scriptLength, produced);
+  if (result != DecodeStreamEnd || produced != arena.scriptLength) return LoadCorrupt;
   return LoadOk;
 }
 

@@ -21,7 +21,7 @@
 
 #include "packager/wine_session.h"
 #include "uninstall/image_builder.h"
-#include "uninstall/log_format.h"
+#include "format/log_format.h"
 
 namespace fs = std::filesystem;
 using mw::wine::RunResult;

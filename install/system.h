@@ -5,9 +5,9 @@
 // asks of the system goes through one platform object, whose calls are listed below
 // (`Platform`):
 //
-//   platform/win32/   the ANSI Win32 implementation the engine links
-//   platform/host/    a Linux implementation for tests: real files under a temporary root,
-//                     an in-memory registry, scripted answers, recorded progress
+//   install/system_win32.cpp  the ANSI Win32 implementation the engine links
+//   install/fake_system.cpp   the tests' fake on Linux: real files under a temporary root,
+//                             an in-memory registry, scripted answers, recorded progress
 //
 // Rules every implementation keeps:
 //   - Paths are 8-bit ANSI, NUL-terminated, '\' separated; a relative path is resolved against
@@ -92,9 +92,7 @@ constexpr uint32_t kShellPathSize = 260;
 // The calls every implementation offers, with the signatures the worker is compiled against.
 // This is a contract checked at compile time, not a base class: the engine links exactly one
 // implementation and the host tests exactly one, so each build names its own (EnginePlatform,
-// platform/engine_platform.h) and the worker calls it directly. A virtual seam made every one of
-// the worker's system calls an indirect call through a table in the engine, and the link-time
-// optimiser could neither inline nor drop any of them.
+// at the end of this file) and the worker calls it directly.
 template <typename P>
 concept Platform = requires {
   // ---- Memory ---------------------------------------------------------------------------
@@ -189,3 +187,20 @@ concept Platform = requires {
 };
 
 }  // namespace mw
+
+// The implementation this build's worker is compiled against: the Win32 one beside the rules
+// (install/system_win32.cpp) in the engine, the tests' fake (install/fake_system.cpp) everywhere
+// else. One name for both, so the worker reads the same in every build.
+#if MARLOWICK_FREESTANDING
+namespace mw {
+class Win32Platform;
+using EnginePlatform = Win32Platform;
+}  // namespace mw
+#include "install/system_win32.h"
+#else
+namespace mw {
+class HostPlatform;
+using EnginePlatform = HostPlatform;
+}  // namespace mw
+#include "install/fake_system.h"
+#endif

@@ -1,7 +1,7 @@
-// Bounded string building for the checks' messages and paths: every write stops at the size the
+// Bounded string building for the engine's messages and paths: every write stops at the size the
 // caller gave, so a long productName or destination can cut a message but never run past a buffer.
-#include "checks/checks.h"
-#include "checks/texts.h"
+#include "core/text.h"
+
 #include "core/bytes.h"
 #include "core/text_builder.h"
 

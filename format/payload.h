@@ -10,9 +10,7 @@
 // The locator record sits at a fixed offset inside the stub so the stub can find its payload
 // without parsing its own headers; the packager overwrites the 12 reserved bytes there.
 //
-// A chunk is [u32 h][h - 10 bytes of compressed body]: h counts ten header bytes of which only
-// the u32 is stored, because the decoder consumes ten bytes it never decodes. Readers hand it
-// ten filler bytes (the u32 among them) followed by the body.
+// The script and the blob are framed as every chunk is (format/chunk.h).
 //
 // Everything here is engine core: pure functions over bytes. Opening and reading the installer
 // file and allocating memory belong to the platform's start-up.
@@ -20,19 +18,15 @@
 
 #include <stdint.h>
 
-#include "startup/arena.h"
-#include "uninstall/log_format.h"
+#include "format/arena.h"
+#include "format/chunk.h"
+#include "format/log_format.h"
 
 namespace mw {
 
 constexpr uint32_t kLocatorOffset = 15856;  // 0x3DF0, inside the stub image
 constexpr uint32_t kLocatorSize = 12;
 constexpr uint32_t kMinimumStubSize = kLocatorOffset + kLocatorSize;  // 15868
-
-constexpr uint32_t kChunkPrefix = 4;            // the stored u32 h
-constexpr uint32_t kChunkHeaderCount = 10;      // what h counts besides the body
-constexpr uint32_t kMaxChunkOutput = 1048576;   // decoded bytes per chunk, at most
-constexpr uint32_t kMaxChunkHeader = 1114112;   // largest h: the worker's chunk read buffer
 
 // The uninstaller blob; its sizes and the image's are defined once, beside the image's layout.
 constexpr uint32_t kBlobSize = kUninstallerBlobSize;      // the blob on disk: 4272
@@ -41,7 +35,7 @@ constexpr uint32_t kBlobBodySize = kUninstallerBlobBody;  // its compressed body
 
 // Read buffer: six zero bytes, the script as stored, the blob. The six zeros and the script's
 // u32 prefix are the ten bytes the decoder takes for its headers.
-constexpr uint32_t kReadBufferLead = 6;
+constexpr uint32_t kReadBufferLead = kChunkFiller;
 
 struct LocatorRecord {
   uint32_t checksum;      // Adler-32 of the script as stored and then the blob, started at 1

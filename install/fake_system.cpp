@@ -1,4 +1,4 @@
-#include "platform/host/host_platform.h"
+#include "install/fake_system.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

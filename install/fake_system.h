@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "install/system.h"
 
 namespace mw {
 
@@ -127,3 +127,5 @@ class HostPlatform {
 };
 
 }  // namespace mw
+
+static_assert(mw::Platform<mw::HostPlatform>, "the platform implementation misses a call");

@@ -1,4 +1,4 @@
-#include "startup/arena.h"
+#include "format/arena.h"
 
 namespace mw {
 namespace {

@@ -126,8 +126,7 @@ constexpr UninstallLayout uninstallLayout(uint32_t logLength) {
 }
 
 // One u32 field of the header in memory. The file is little-endian like every machine the
-// installer and its tools run on, so the field is stored whole (byte stores of a value whose low
-// byte the compiler knows to be zero came out as three separate stores).
+// installer and its tools run on, so the field is read and stored whole, in place.
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the header is patched in place");
 inline void setHeaderU32(uint8_t* field, uint32_t value) { copyBytes(field, &value, 4); }
 inline void addHeaderU32(uint8_t* field, uint32_t add) { setHeaderU32(field, readU32(field) + add); }

@@ -1,4 +1,4 @@
-// The ANSI Win32 side of the platform seam, as the engine uses it. Library mw_platform_win32.
+// The ANSI Win32 side of the worker's seam (install/system.h), as the engine uses it; part of mw_install.
 //
 // The object is made by the start-up once the installer file is open and lives until the process
 // ends (the start-up's frame never returns). In wizard mode the start-up hands it the wizard's
@@ -8,18 +8,10 @@
 
 #include <windows.h>
 
-#include "platform/platform.h"
+#include "core/win32.h"
+#include "install/system.h"
 
 namespace mw {
-
-// Reads up to `length` bytes at `offset` of an open file; `got` says how many arrived (fewer at
-// the end of the file). False when the system refused the seek or a read. The start-up, the
-// installer file's reads and the look at a shortcut's target all read through this.
-bool readAt(HANDLE file, uint32_t offset, void* buffer, uint32_t length, uint32_t& got);
-
-// A shell folder's full path (CSIDL numbering) into `out` (room bytes, NUL included); returns
-// its length, or 0 with `out` empty when the folder cannot be resolved or does not fit.
-uint32_t shellFolderPath(int csidl, char* out, uint32_t room);
 
 // The worker-side calls of a running wizard (wizard/wizard.h).
 struct WizardHooks {
@@ -74,3 +66,5 @@ class Win32Platform {
 };
 
 }  // namespace mw
+
+static_assert(mw::Platform<mw::Win32Platform>, "the platform implementation misses a call");

@@ -1,4 +1,4 @@
-#include "startup/script.h"
+#include "format/script.h"
 
 #include "core/bytes.h"
 

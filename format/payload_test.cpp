@@ -1,4 +1,4 @@
-#include "startup/payload.h"
+#include "format/payload.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
