@@ -5,7 +5,7 @@
 #include "decompress/decompress.h"
 #include "install/paths.h"
 #include "install/texts.h"
-#include "startup/payload.h"
+#include "format/chunk.h"
 
 namespace mw {
 
