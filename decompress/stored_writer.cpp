@@ -1,4 +1,4 @@
-// The stored form is the packager's encoder output (packager/encoder) with the engine's checks
+// The stored form is the encoder's output (decompress/encoder) with the engine's checks
 // and its first ten bytes cut off. A stream made elsewhere (libbz2's, for the benchmark and the
 // differential tests) is stored by rewriting its checks: only the first block check is byte-aligned; every later one, and the combined check, sits
 // wherever the previous block's last Huffman code ended. Searching for the block magic would
@@ -6,7 +6,7 @@
 // structure: byte map, coding tables, selectors and every Huffman symbol up to end-of-block.
 #include "decompress/stored_writer.h"
 
-#include "packager/encoder/stream_encoder.h"
+#include "decompress/encoder/stream_encoder.h"
 
 #include <algorithm>
 #include <array>

@@ -5,7 +5,7 @@
 // are always a prefix of the sorted symbols, so only the number of leaves chosen per level
 // needs to be known: walking down from the top, the packages chosen at one level say how
 // many items are chosen at the level below.
-#include "packager/encoder/code_lengths.h"
+#include "decompress/encoder/code_lengths.h"
 
 #include <algorithm>
 #include <array>

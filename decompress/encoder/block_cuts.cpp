@@ -5,7 +5,7 @@
 // candidate cut of a range in one pass, the range is counted in cells (the candidates are the
 // cells' bounds): the part before a candidate is the sum of the cells before it, the part
 // after it the whole less that.
-#include "packager/encoder/block_cuts.h"
+#include "decompress/encoder/block_cuts.h"
 
 #include <cmath>
 

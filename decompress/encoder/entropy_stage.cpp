@@ -5,13 +5,13 @@
 // what each selector costs (its position in the tables' move-to-front list, in unary), and
 // each table's lengths are picked among a few weightings of unused symbols by what the
 // lengths plus their header cost. Every table count in range is tried; the smallest wins.
-#include "packager/encoder/entropy_stage.h"
+#include "decompress/encoder/entropy_stage.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdlib>
 
-#include "packager/encoder/code_lengths.h"
+#include "decompress/encoder/code_lengths.h"
 
 namespace mw::encoder {
 namespace {

@@ -5,7 +5,7 @@
 // most half the length whose suffix order is that of the LMS suffixes; it is sorted the same
 // way (recursively, unless every name is unique) and the final induction places the rest.
 // The end mark is virtual: it is the smallest suffix and an LMS position at n.
-#include "packager/encoder/suffix_sort.h"
+#include "decompress/encoder/suffix_sort.h"
 
 #include <algorithm>
 

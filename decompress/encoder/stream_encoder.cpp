@@ -1,16 +1,16 @@
 // The stream, block by block: the first run-length stage (four equal bytes, then a count of
 // up to 255 more), the sorted rotations, move-to-front with runs of the front byte written as
 // bijective base-2 digits, and the entropy stage's plan written out.
-#include "packager/encoder/stream_encoder.h"
+#include "decompress/encoder/stream_encoder.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <stdexcept>
 
-#include "packager/encoder/block_cuts.h"
-#include "packager/encoder/entropy_stage.h"
-#include "packager/encoder/suffix_sort.h"
+#include "decompress/encoder/block_cuts.h"
+#include "decompress/encoder/entropy_stage.h"
+#include "decompress/encoder/suffix_sort.h"
 
 namespace mw::encoder {
 namespace {

@@ -16,10 +16,10 @@
 
 #include "decompress/decompress.h"
 #include "decompress/stored_writer.h"
-#include "packager/encoder/block_cuts.h"
-#include "packager/encoder/code_lengths.h"
-#include "packager/encoder/stream_encoder.h"
-#include "packager/encoder/suffix_sort.h"
+#include "decompress/encoder/block_cuts.h"
+#include "decompress/encoder/code_lengths.h"
+#include "decompress/encoder/stream_encoder.h"
+#include "decompress/encoder/suffix_sort.h"
 
 namespace mw::encoder {
 namespace {
