@@ -20,6 +20,18 @@ namespace mw {
 inline void copyBytes(void* dst, const void* src, size_t n) { __builtin_memcpy(dst, src, n); }
 inline void fillBytes(void* dst, int value, size_t n) { __builtin_memset(dst, value, n); }
 
+// The PE image checksum's running part: `sum` plus the little-endian 16-bit words of `n` bytes,
+// folded with end-around carry (a last odd byte counts as a word of its own). Callers that sum a
+// file in pieces give it pieces of even length, so no word straddles two of them; the checksum
+// is the final sum plus the file's length, with the checksum field counted as zero.
+inline uint32_t peWordSum(uint32_t sum, const uint8_t* p, size_t n) {
+  for (size_t i = 0; i < n; i += 2) {
+    sum += uint32_t(p[i]) | (i + 1 < n ? uint32_t(p[i + 1]) << 8 : 0u);
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  return sum;
+}
+
 inline size_t textLength(const char* s) {
   size_t n = 0;
   while (s[n]) ++n;

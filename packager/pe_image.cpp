@@ -37,7 +37,7 @@ std::optional<PeHeaders> readPeHeaders(const ByteReader& read, uint64_t fileSize
 
 uint32_t peChecksum(const ByteReader& read, uint64_t fileSize, uint32_t checksumOffset) {
   std::vector<uint8_t> buffer(1 << 20);
-  uint64_t sum = 0;
+  uint32_t sum = 0;
   for (uint64_t at = 0; at < fileSize; at += buffer.size()) {
     const size_t n = size_t(std::min<uint64_t>(buffer.size(), fileSize - at));
     if (!read(at, buffer.data(), n)) return 0;
@@ -45,15 +45,7 @@ uint32_t peChecksum(const ByteReader& read, uint64_t fileSize, uint32_t checksum
     for (uint64_t o = checksumOffset; o < uint64_t(checksumOffset) + 4; ++o)
       if (o >= at && o < at + n) buffer[size_t(o - at)] = 0;
     // Buffers are an even number of bytes long, so words never straddle two of them.
-    size_t i = 0;
-    for (; i + 1 < n; i += 2) {
-      sum += uint32_t(buffer[i]) | uint32_t(buffer[i + 1]) << 8;
-      sum = (sum & 0xFFFF) + (sum >> 16);
-    }
-    if (i < n) {
-      sum += buffer[i];
-      sum = (sum & 0xFFFF) + (sum >> 16);
-    }
+    sum = peWordSum(sum, buffer.data(), n);
   }
   return uint32_t(sum + fileSize);
 }

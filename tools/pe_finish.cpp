@@ -72,12 +72,7 @@ int main(int argc, char** argv) {
   // itself counted as zero) plus the file's length.
   const uint32_t checksumAt = optional + 64;
   mw::writeU32(&b[checksumAt], 0);
-  uint64_t sum = 0;
-  for (size_t o = 0; o < b.size(); o += 2) {
-    sum += b[o] | (o + 1 < b.size() ? b[o + 1] << 8 : 0);
-    sum = (sum & 0xFFFF) + (sum >> 16);
-  }
-  mw::writeU32(&b[checksumAt], uint32_t(sum + b.size()));
+  mw::writeU32(&b[checksumAt], mw::peWordSum(0, b.data(), b.size()) + uint32_t(b.size()));
 
   std::ofstream os(argv[2], std::ios::binary | std::ios::trunc);
   os.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
