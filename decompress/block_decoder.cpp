@@ -50,11 +50,21 @@ bool needBits(Reader& r, uint32_t n, uint32_t* bits) {
 // branch on n: each word is shifted by one entry (taking the top entry of the word below) and
 // keeps its entries past n, found by comparing each entry's position with n + 1 in every byte
 // at once (both are below 128, so 0x80 + position - (n + 1) keeps its top bit exactly where
-// position > n). Larger indices move their entries with memmove.
+// position > n). Larger indices move their entries up four at a time, from the back: each
+// word is read before the store of the word above it can reach it. (The Windows programs' own
+// memmove goes byte by byte; calling it here took over a quarter of the 32-bit decoder's time.)
 void moveToFront(uint8_t* list, uint32_t n) {
   uint32_t value = list[n];
   if (n >= 16) {
-    __builtin_memmove(list + 1, list, n);
+    constexpr uint32_t kWord = sizeof(size_t);
+    size_t word;
+    copyBytes(&word, list, kWord);  // the first word, moved last
+    for (uint32_t i = n; i > kWord; i -= kWord) {
+      size_t above;
+      copyBytes(&above, list + i - kWord, kWord);
+      copyBytes(list + i - kWord + 1, &above, kWord);
+    }
+    copyBytes(list + 1, &word, kWord);
     list[0] = uint8_t(value);
     return;
   }
