@@ -44,6 +44,38 @@ namespace mw {
       if (pending != 0) break;
     }
     if (used >= blockEnd) break;
+    if (pending == 0 && !randomised) {
+      // A stretch of the walk that can be written without the checks below: no symbol of it is
+      // the block's last or past it, the walk does not wrap inside it, and the room holds what
+      // it can give (one byte per symbol, or up to 255 for a count). Four locals do the work,
+      // which the 32-bit build keeps in registers.
+      uint32_t n = room / 256;
+      if (n > cycle - tPos) n = cycle - tPos;
+      if (n > uint32_t(blockEnd - 1 - used)) n = uint32_t(blockEnd - 1 - used);
+      if (n != 0) {
+        const uint8_t* symbol = walk + 4 * tPos;
+        const uint8_t* const stretchEnd = symbol + 4 * n;
+        uint8_t* const stretchStart = out;
+        do {
+          const uint32_t sym = *symbol;
+          symbol += 4;
+          if (same == 4) {
+            for (uint32_t i = 0; i < sym; ++i) out[i] = ch;
+            out += sym;
+            same = 0;
+          } else {
+            same = same != 0 && sym == ch ? same + 1 : 1;
+            ch = uint8_t(sym);
+            *out++ = ch;
+          }
+        } while (symbol != stretchEnd);
+        room -= uint32_t(out - stretchStart);
+        used += int32_t(n);
+        tPos += n;
+        if (tPos == cycle) tPos = 0;
+        continue;
+      }
+    }
     // The next symbol of the walk. A damaged block's walk repeats its cycle, as following the
     // links would; a randomised block's symbols are XORed with 1 where the table's countdown
     // says so.
