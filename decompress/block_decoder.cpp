@@ -21,9 +21,8 @@ constexpr int32_t kEndOfBlock = 2;
 
 // The input as the machine sees it during one call. The unread bits sit at the top of `buf`.
 struct Reader {
-  const uint8_t* in;
-  uint32_t avail;
-  uint32_t taken;  // bytes pulled during this call
+  const uint8_t* in;         // the next byte to pull
+  const uint8_t* const end;  // the end of the caller's input
   uint32_t buf;
   uint32_t live;
 };
@@ -33,10 +32,8 @@ struct Reader {
 // the bytes pulled so far stay in the buffer and the caller returns with its state unchanged.
 bool needBits(Reader& r, uint32_t n, uint32_t* bits) {
   while (r.live < n) {
-    if (r.avail == 0) return false;
+    if (r.in == r.end) return false;
     r.buf |= uint32_t(*r.in++) << (24 - r.live);
-    --r.avail;
-    ++r.taken;
     r.live += 8;
   }
   *bits = r.buf >> (32 - n);
@@ -152,10 +149,13 @@ void buildTables(CodingTable* c, int32_t alphaSize) {
 int32_t decodeSymbols(DecoderState* s, Reader& r) {
   SavedLocals& v = s->save;
 
-  uint32_t* const tt = s->tt;
-  int32_t* const cftab = s->cftab;  // counts of each byte value, one place up
-  uint8_t* const list = s->mtfList;
-  int32_t nblock = v.nblock;
+  // The loop's counters in locals: the 32-bit build has seven registers for them, so the
+  // bit reader and the store position come first, and the block's start is kept in the state.
+  const uint8_t* in = r.in;
+  uint32_t buf = r.buf;
+  uint32_t live = r.live;
+  uint32_t* store = s->tt + v.nblock;  // where the next symbol goes
+  uint32_t* const storeEnd = s->tt + kBlockCapacity;
   int32_t es = v.es;
   int32_t N = v.N;
   int32_t groupNo = v.groupNo;
@@ -165,19 +165,26 @@ int32_t decodeSymbols(DecoderState* s, Reader& r) {
   int32_t result;
 
   for (;;) {
-    // At least 21 bits (enough to decode or give up any code) while the input lasts.
-    while (r.live <= uint32_t(kMaxCodeLength) && r.avail != 0) {
-      r.buf |= uint32_t(*r.in++) << (24 - r.live);
-      --r.avail;
-      ++r.taken;
-      r.live += 8;
+    // At least 21 bits (enough to decode or give up any code) while the input lasts. With four
+    // bytes at hand they are read as one big-endian word and as many whole bytes taken as fit
+    // below the live bits (the rest of the word lands where those bytes will go, so it is
+    // simply written again by the next refill); near the input's end, byte by byte.
+    if (r.end - in >= 4) {
+      buf |= __builtin_bswap32(readU32(in)) >> live;
+      in += (31 - live) >> 3;
+      live |= 24;
+    } else {
+      while (live <= uint32_t(kMaxCodeLength) && in != r.end) {
+        buf |= uint32_t(*in++) << (24 - live);
+        live += 8;
+      }
     }
-    const uint32_t entry = table->fast[r.buf >> (32 - kFastBits)];
+    const uint32_t entry = table->fast[buf >> (32 - kFastBits)];
     uint32_t length = entry >> 9;
     int32_t sym = int32_t(entry & 0x1FFu);
-    if (length == 0 || length > r.live) {
+    if (length == 0 || length > live) {
       // A long or invalid code, or one whose bits have not all arrived.
-      const uint32_t coded = decodeCode(table, uint32_t(v.alphaSize), r.buf, r.live);
+      const uint32_t coded = decodeCode(table, uint32_t(v.alphaSize), buf, live);
       if (coded == 0) {
         result = kWaitInput;
         goto done;
@@ -186,8 +193,8 @@ int32_t decodeSymbols(DecoderState* s, Reader& r) {
       length = coded >> 9;
       sym = int32_t(coded & 0x1FFu);
     }
-    r.buf <<= length;
-    r.live -= length;
+    buf <<= length;
+    live -= length;
 
     if (sym <= 1) {
       // Run digits 0 and 1 add N or 2N copies and double N. A run longer than a block is
@@ -203,22 +210,22 @@ int32_t decodeSymbols(DecoderState* s, Reader& r) {
     } else {
       if (N != 0) {
         // The run has ended: es copies of the list's front byte.
-        if (es > kBlockCapacity - nblock) goto dataError;
-        const uint8_t uc = list[0];
-        cftab[uc + 1] += es;
-        for (int32_t k = 0; k < es; ++k) tt[nblock + k] = uc;
-        nblock += es;
+        if (es > storeEnd - store) goto dataError;
+        const uint8_t uc = s->mtfList[0];
+        s->cftab[uc + 1] += es;
+        for (int32_t k = 0; k < es; ++k) store[k] = uc;
+        store += es;
         N = 0;
       }
       if (sym == EOB) {
         result = kEndOfBlock;
         goto done;
       }
-      if (nblock >= kBlockCapacity) goto dataError;
-      moveToFront(list, uint32_t(sym - 1));
-      const uint8_t uc = list[0];
-      ++cftab[uc + 1];
-      tt[nblock++] = uc;
+      if (store == storeEnd) goto dataError;
+      moveToFront(s->mtfList, uint32_t(sym - 1));
+      const uint8_t uc = s->mtfList[0];
+      ++s->cftab[uc + 1];
+      *store++ = uc;
     }
     // The next symbol's coding table: every 50 symbols the next selector.
     if (--groupPos < 0) {
@@ -230,7 +237,11 @@ int32_t decodeSymbols(DecoderState* s, Reader& r) {
 dataError:
   result = DecodeDataError;
 done:
-  v.nblock = nblock;
+  // The bits below the live ones are cleared again: the state keeps only whole reads.
+  r.in = in;
+  r.buf = live == 0 ? 0 : buf & ~(0xFFFFFFFFu >> live);
+  r.live = live;
+  v.nblock = int32_t(store - s->tt);
   v.es = es;
   v.N = N;
   v.groupNo = groupNo;
@@ -412,7 +423,7 @@ int32_t runMachine(DecoderState* s, Reader& r) {
 
 int32_t decodeBlock(DecoderState* s) {
   StreamRecord* const strm = s->strm;
-  Reader r = {strm->next_in, strm->avail_in, 0, s->bsBuff, uint32_t(s->bsLive)};
+  Reader r = {strm->next_in, strm->next_in + strm->avail_in, s->bsBuff, uint32_t(s->bsLive)};
   int32_t result = runMachine(s, r);
   if (result == kWaitInput) {
     result = DecodeOk;  // every input byte has been pulled, as a bit-by-bit reader would
@@ -420,19 +431,18 @@ int32_t decodeBlock(DecoderState* s) {
     // A read is complete: hand back the whole bytes the symbol loop pulled ahead (never more
     // than this call took in: older bits came from bytes the caller may no longer hold).
     uint32_t back = r.live >> 3;
-    if (back > r.taken) back = r.taken;
+    if (back > uint32_t(r.in - strm->next_in)) back = uint32_t(r.in - strm->next_in);
     if (back != 0) {
       r.in -= back;
-      r.avail += back;
-      r.taken -= back;
       r.live -= 8 * back;
       r.buf &= ~(0xFFFFFFFFu >> r.live);
     }
   }
+  const uint32_t taken = uint32_t(r.in - strm->next_in);
   strm->next_in = r.in;
-  strm->avail_in = r.avail;
-  strm->total_in_lo32 += r.taken;
-  if (strm->total_in_lo32 < r.taken) ++strm->total_in_hi32;
+  strm->avail_in = uint32_t(r.end - r.in);
+  strm->total_in_lo32 += taken;
+  if (strm->total_in_lo32 < taken) ++strm->total_in_hi32;
   s->bsBuff = r.buf;
   s->bsLive = int32_t(r.live);
   return result;
