@@ -47,8 +47,8 @@ bool needBits(Reader& r, uint32_t n, uint32_t* bits) {
 // branch on n: each word is shifted by one entry (taking the top entry of the word below) and
 // keeps its entries past n, found by comparing each entry's position with n + 1 in every byte
 // at once (both are below 128, so 0x80 + position - (n + 1) keeps its top bit exactly where
-// position > n). Larger indices move their entries up four at a time, from the back: each
-// word is read before the store of the word above it can reach it. (The Windows programs' own
+// position > n). Larger indices move their entries up a machine word at a time, from the back:
+// each word is read before the store of the word above it can reach it. (The Windows programs' own
 // memmove goes byte by byte; calling it here took over a quarter of the 32-bit decoder's time.)
 void moveToFront(uint8_t* list, uint32_t n) {
   uint32_t value = list[n];
