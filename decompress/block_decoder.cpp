@@ -42,6 +42,18 @@ bool needBits(Reader& r, uint32_t n, uint32_t* bits) {
   return true;
 }
 
+// One word of the first 16 entries, moved up one entry with `below` (the top entry of the word
+// below, or entry n) entering at its bottom; an entry keeps its place where the top bit of its
+// byte in `past` is set. Returns the word's top entry as it was.
+[[gnu::always_inline]] inline uint32_t shiftWord(uint8_t* at, uint32_t past, uint32_t below) {
+  uint32_t word;
+  copyBytes(&word, at, 4);
+  const uint32_t keep = ((past & 0x80808080u) >> 7) * 0xFFu;
+  const uint32_t moved = (((word << 8) | below) & ~keep) | (word & keep);
+  copyBytes(at, &moved, 4);
+  return word >> 24;
+}
+
 // Move-to-front: entry n of the list goes first and the n entries before it move up one place.
 // Indices below 16, by far the most common, take the first 16 entries as four words without a
 // branch on n: each word is shifted by one entry (taking the top entry of the word below) and
@@ -65,17 +77,13 @@ void moveToFront(uint8_t* list, uint32_t n) {
     list[0] = uint8_t(value);
     return;
   }
+  // Written out word by word, so that each word's positions are a constant and the loop needs
+  // no counter: the 32-bit build has few registers, and the symbol loop around it needs them.
   const uint32_t bound = (n + 1) * 0x01010101u;
-  uint32_t position = 0x83828180u;
-  for (int32_t i = 0; i < 16; i += 4, position += 0x04040404u) {
-    uint32_t word;
-    copyBytes(&word, list + i, 4);
-    const uint32_t keep = (((position - bound) & 0x80808080u) >> 7) * 0xFFu;
-    const uint32_t moved = (word << 8) | value;
-    value = word >> 24;
-    word = (moved & ~keep) | (word & keep);
-    copyBytes(list + i, &word, 4);
-  }
+  value = shiftWord(list, 0x83828180u - bound, value);
+  value = shiftWord(list + 4, 0x87868584u - bound, value);
+  value = shiftWord(list + 8, 0x8B8A8988u - bound, value);
+  shiftWord(list + 12, 0x8F8E8D8Cu - bound, value);
 }
 
 // Result of decodeCode for a code that is invalid.
