@@ -6,12 +6,14 @@
 //      read from the installer as the engine reads them; only the decoding is timed), and
 //   2. installs the same installer silently under wine into a fresh prefix (wall time of the
 //      installer's run, minus the time wine takes to start and end a program that does nothing).
-// Not a test: it prints figures and never fails on a timing. It also prints the speed of the
-// Windows build's decoder under wine over the host build's on the same chunks
-// ("decoder speed ratio, Windows build under wine vs host build: R"). Last line:
+// Not a test: it prints figures and never fails on a timing. It also compares the Windows
+// build's decoder under wine with the host build's on the same chunks, in alternating rounds
+// (the machine is shared, so one pair of runs says little): per-round ratios and their median,
+// "decoder speed ratio, Windows build under wine vs host build: R". Last line:
 //   install overhead vs decode: R        (install time / decode time)
 //
-//   install_bench [--megabytes N] [--keep]
+//   install_bench [--megabytes N] [--rounds N] [--keep]
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -33,6 +35,12 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
 
 double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
@@ -113,9 +121,11 @@ double decodeAll(const fs::path& installer, const std::vector<ChunkFile>& files,
 
 int main(int argc, char** argv) {
   uint64_t megabytes = 128;
+  int rounds = 3;
   bool keep = false;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--megabytes") && i + 1 < argc) megabytes = std::strtoull(argv[++i], nullptr, 10);
+    else if (!std::strcmp(argv[i], "--rounds") && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
     else if (!std::strcmp(argv[i], "--keep")) keep = true;
   }
   const fs::path dist = MW_DIST;
@@ -177,27 +187,41 @@ int main(int argc, char** argv) {
   const double install = wall - startCost > 0 ? wall - startCost : wall;
   std::cout << "silent install under wine: " << wall << " s (" << install << " s without wine's start)\n";
 
-  // The same chunks decoded by the Windows build of the decoder under the same wine: where wine's
-  // 32-bit side runs emulated, this separates what emulation costs from what the installation
-  // adds to decoding.
+  // The same chunks decoded by the Windows build of the decoder under the same wine, in rounds
+  // that alternate with the host build's: where wine's 32-bit side runs emulated, this separates
+  // what emulation costs from what the installation adds to decoding.
   const fs::path listFile = work / "chunks.txt", resultFile = work / "decode-result.txt";
   {
     std::ofstream listOut(listFile);
     for (const ChunkFile& f : files)
       if (f.dataOffset) listOut << f.dataOffset << " " << f.chunkCount << "\n";
   }
-  session->wine({mw::wine::Session::windowsPath(dist / "decode_chunks.exe"), mw::wine::Session::windowsPath(installer),
-                 mw::wine::Session::windowsPath(listFile), mw::wine::Session::windowsPath(resultFile)}, 7200);
-  session->waitIdle();
-  double wineDecode = 0;
-  uint64_t wineProduced = 0;
-  std::ifstream(resultFile) >> wineDecode >> wineProduced;
-  if (wineDecode > 0 && wineProduced == total) {
-    std::cout << "decoder alone under wine: " << wineDecode << " s (" << total / 1048576.0 / wineDecode << " MiB/s)\n";
+  std::vector<double> hostTimes{decode}, wineTimes, ratios;
+  for (int round = 0; round < rounds; ++round) {
+    if (round > 0) {
+      uint64_t again = 0;
+      hostTimes.push_back(decodeAll(installer, files, again));
+    }
+    fs::remove(resultFile);
+    session->wine({mw::wine::Session::windowsPath(dist / "decode_chunks.exe"), mw::wine::Session::windowsPath(installer),
+                   mw::wine::Session::windowsPath(listFile), mw::wine::Session::windowsPath(resultFile)}, 7200);
+    session->waitIdle();
+    double wineDecode = 0;
+    uint64_t wineProduced = 0;
+    std::ifstream(resultFile) >> wineDecode >> wineProduced;
+    if (!(wineDecode > 0 && wineProduced == total)) break;
+    wineTimes.push_back(wineDecode);
+    ratios.push_back(hostTimes.back() / wineDecode);
+    std::printf("round %d: host decoder %.3f s, Windows build under wine %.3f s, ratio %.3f\n", round + 1,
+                hostTimes.back(), wineDecode, ratios.back());
+  }
+  if (!ratios.empty()) {
+    const double wineDecode = median(wineTimes);
+    std::cout << "decoder alone under wine, median: " << wineDecode << " s (" << total / 1048576.0 / wineDecode << " MiB/s)\n";
     std::printf("install overhead vs decode under wine: %.2f\n", install / wineDecode);
     // The Windows build's decoder against the host build's on the same chunks: what the 32-bit
     // freestanding build (and wine, or its emulation) costs the decoder.
-    std::printf("decoder speed ratio, Windows build under wine vs host build: %.2f\n", decode / wineDecode);
+    std::printf("decoder speed ratio, Windows build under wine vs host build: %.2f\n", median(ratios));
   } else {
     std::cout << "decoder alone under wine: could not be measured\n";
   }
