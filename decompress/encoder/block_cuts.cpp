@@ -82,26 +82,30 @@ struct PairCounts {
 // The candidate cuts of a range: the bounds of this many equal cells.
 constexpr int kCells = 8;
 
+struct Sweep {
+  size_t at = 0;  // the cheapest candidate (0 when none was allowed)
+  double cost = 0, left = 0, right = 0, whole = 0;
+};
+
 struct Cutter {
   Cutter(const uint8_t* d, const CutOptions& o, std::vector<size_t>& e) : data(d), options(o), ends(e) {}
   const uint8_t* data;
   const CutOptions& options;
   std::vector<size_t>& ends;
   PairCounts cell, whole, before;
+  std::vector<std::vector<std::pair<uint16_t, uint32_t>>> cells;
 
-  // Cuts data[at, end) (of cost `cost`, or a negative value when not yet known) where the
-  // parts pay, down to `depth` more levels.
-  void cut(size_t at, size_t end, double cost, int depth) {
-    if (depth <= 0 || end - at < options.smallest) {
-      ends.push_back(end);
-      return;
-    }
+  // The range bounds[0] to bounds.back() counted in the cells between consecutive bounds, and
+  // the cheapest of the inner bounds `allowed` admits as a cut into two parts. `cost` is the
+  // whole range's, or negative when not yet known.
+  template <typename Allowed>
+  Sweep sweep(const std::vector<size_t>& bounds, double cost, Allowed allowed) {
     // Each cell's pairs, kept as (pair, count) entries; the whole is their sum.
-    std::vector<std::pair<uint16_t, uint32_t>> cells[kCells];
+    const size_t count = bounds.size() - 1;
+    if (cells.size() < count) cells.resize(count);
     whole.clear();
-    for (int k = 0; k < kCells; ++k) {
-      const size_t from = at + (end - at) * size_t(k) / kCells, to = at + (end - at) * size_t(k + 1) / kCells;
-      cell.addBytes(data, from, to);
+    for (size_t k = 0; k < count; ++k) {
+      cell.addBytes(data, bounds[k], bounds[k + 1]);
       cells[k].resize(cell.pairs);
       for (size_t j = 0; j < cell.pairs; ++j) {
         const uint16_t p = cell.seen[j];
@@ -110,16 +114,15 @@ struct Cutter {
       }
       cell.clear();
     }
-    if (cost < 0) cost = whole.cost();
-    // The best candidate: the cheapest sum of the two parts' costs, kept up to date as each
-    // cell moves from the part after the candidate to the part before it.
+    Sweep best;
+    best.whole = cost < 0 ? whole.cost() : cost;
+    // The sum of the two parts' costs, kept up to date as each cell moves from the part after
+    // the candidate to the part before it.
     before.clear();
     const LogGammaTable& symbol = symbolTerm();
     const LogGammaTable& context = contextTerm();
-    double left = 0, right = cost;
-    size_t bestAt = 0;
-    double best = 0, bestLeft = 0, bestRight = 0;
-    for (int k = 1; k < kCells; ++k) {
+    double left = 0, right = best.whole;
+    for (size_t k = 1; k < count; ++k) {
       for (const auto& [p, n] : cells[k - 1]) {
         const uint32_t b = before.count[p], r = whole.count[p] - b;
         left += symbol(b) - symbol(b + n);
@@ -129,21 +132,35 @@ struct Cutter {
         right += context(rt - n) - context(rt);
         before.add(p, n);
       }
-      const size_t m = at + (end - at) * size_t(k) / kCells;
-      if (m - at < options.smallest / 2 || end - m < options.smallest / 2) continue;
-      if (!bestAt || left + right < best) {
-        bestAt = m;
-        best = left + right;
-        bestLeft = left;
-        bestRight = right;
+      if (!allowed(bounds[k])) continue;
+      if (!best.at || left + right < best.cost) {
+        best.at = bounds[k];
+        best.cost = left + right;
+        best.left = left;
+        best.right = right;
       }
     }
-    if (!bestAt || best >= cost * (1 - options.margin)) {
+    return best;
+  }
+
+  // Cuts data[at, end) (of cost `cost`, or a negative value when not yet known) where the
+  // parts pay, down to `depth` more levels.
+  void cut(size_t at, size_t end, double cost, int depth) {
+    if (depth <= 0 || end - at < options.smallest) {
       ends.push_back(end);
       return;
     }
-    cut(at, bestAt, bestLeft, depth - 1);
-    cut(bestAt, end, bestRight, depth - 1);
+    std::vector<size_t> bounds(kCells + 1);
+    for (int k = 0; k <= kCells; ++k) bounds[k] = at + (end - at) * size_t(k) / kCells;
+    const Sweep best = sweep(bounds, cost, [&](size_t m) {
+      return m - at >= options.smallest / 2 && end - m >= options.smallest / 2;
+    });
+    if (!best.at || best.cost >= best.whole * (1 - options.margin)) {
+      ends.push_back(end);
+      return;
+    }
+    cut(at, best.at, best.left, depth - 1);
+    cut(best.at, end, best.right, depth - 1);
   }
 };
 
@@ -155,6 +172,24 @@ double order1Cost(const uint8_t* data, size_t at, size_t end) {
   // the model only needs to rank cuts).
   counts.addBytes(data, at, end);
   return counts.cost();
+}
+
+size_t firstBlockEnd(const uint8_t* data, size_t at, size_t earliest, size_t latest, size_t end) {
+  if (earliest >= latest) return latest;
+  // Candidates spread evenly from the earliest end to the latest, which is always among them.
+  constexpr size_t kCandidates = 16;
+  std::vector<size_t> bounds{at};
+  for (size_t k = 0; k <= kCandidates; ++k) {
+    const size_t m = earliest + (latest - earliest) * k / kCandidates;
+    if (m > bounds.back()) bounds.push_back(m);
+  }
+  if (end > bounds.back()) bounds.push_back(end);
+  if (bounds.size() < 3) return latest;
+  std::vector<size_t> unused;
+  const CutOptions options;
+  Cutter cutter(data, options, unused);
+  const Sweep best = cutter.sweep(bounds, -1, [&](size_t m) { return m - at >= options.smallest / 2; });
+  return best.at ? best.at : latest;
 }
 
 std::vector<size_t> pieceEnds(const uint8_t* data, size_t at, size_t end, const CutOptions& options) {

@@ -100,6 +100,20 @@ size_t runLengthEncode(const uint8_t* data, size_t size, size_t at, uint32_t lim
   return k - at;
 }
 
+// The input bytes from `at` (to at most `size`) whose first stage takes at most `limit`
+// symbols; `symbols` is set to how many they take.
+size_t bytesWithin(const uint8_t* data, size_t size, size_t at, uint64_t limit, uint64_t& symbols) {
+  symbols = 0;
+  size_t k = at;
+  while (k < size) {
+    const uint32_t run = runAt(data, size, k);
+    if (symbols + runSymbols(run) > limit) break;
+    symbols += runSymbols(run);
+    k += run;
+  }
+  return k - at;
+}
+
 struct Transformed {
   uint32_t origPtr;
   std::array<bool, 256> inUse{};
@@ -235,7 +249,19 @@ std::vector<uint8_t> encodeStream(const uint8_t* data, size_t size, const Encode
   // a piece takes a second block.
   std::vector<uint8_t> piece;
   for (size_t at = 0; at < size;) {
-    const size_t blockEnd = at + runLengthEncode(data, size, at, options.blockCapacity, block);
+    size_t blockEnd = at + runLengthEncode(data, size, at, options.blockCapacity, block);
+    if (blockEnd < size) {
+      // When the rest takes two blocks, the first need not be the full one: a second block of
+      // what is left over can sort worse than one cut where the data changes.
+      uint64_t rest = 0;
+      const size_t twoBlocks = bytesWithin(data, size, blockEnd, options.blockCapacity, rest);
+      if (blockEnd + twoBlocks == size) {
+        uint64_t symbols = 0;
+        bytesWithin(data, size, at, UINT64_MAX, symbols);
+        const size_t earliest = at + bytesWithin(data, size, at, symbols - options.blockCapacity, rest);
+        blockEnd = firstBlockEnd(data, at, earliest, blockEnd, size);
+      }
+    }
     for (size_t end : pieceEnds(data, at, blockEnd)) {
       while (at < end) {
         const size_t taken = runLengthEncode(data, end, at, options.blockCapacity, piece);
