@@ -21,22 +21,44 @@ void bucketBounds(const int32_t* counts, int32_t alphabet, int32_t* bucket, bool
   }
 }
 
+// The suffix types, one bit each (S set), so that the random looks stay in cache.
+class Types {
+ public:
+  explicit Types(int32_t n) : bits_(size_t(n) / 64 + 1, 0) {}
+  bool s(int32_t i) const { return (bits_[size_t(i) >> 6] >> (i & 63)) & 1; }
+  void setS(int32_t i) { bits_[size_t(i) >> 6] |= uint64_t(1) << (i & 63); }
+  bool lms(int32_t i) const { return i > 0 && s(i) && !s(i - 1); }
+
+ private:
+  std::vector<uint64_t> bits_;
+};
+
 // From the LMS suffixes in place at their buckets' tails, the L-type suffixes (left to right
-// from bucket heads), then the S-type ones (right to left from bucket tails).
+// from bucket heads), then the S-type ones (right to left from bucket tails). The type of the
+// suffix j in front of a placed suffix p = j + 1 needs no table: in the first scan p is an LMS
+// suffix (then j is L-type) or an L-type one, so j is L-type exactly when text[j] >= text[p];
+// in the second scan p is S-type exactly when it lies at or past its bucket's S-type pointer,
+// and j is S-type when text[j] < text[p], or when they are equal and p is S-type.
 template <typename C>
-void induce(const C* text, int32_t* sa, int32_t n, int32_t alphabet, const std::vector<uint8_t>& sType,
-            const int32_t* counts, int32_t* bucket) {
+void induce(const C* text, int32_t* sa, int32_t n, int32_t alphabet, const int32_t* counts, int32_t* bucket) {
   bucketBounds(counts, alphabet, bucket, false);
   // The suffix in front of the end mark comes first in its bucket: it is L-type.
   sa[bucket[text[n - 1]]++] = n - 1;
+  // The bytes of suffixes a little ahead are fetched early: the text is read in the scan's
+  // order of suffixes, which is far from the text's own.
+  constexpr int32_t kAhead = 24;
   for (int32_t i = 0; i < n; ++i) {
+    if (i + kAhead < n) __builtin_prefetch(text + (sa[i + kAhead] > 0 ? sa[i + kAhead] - 1 : 0));
     const int32_t j = sa[i] - 1;
-    if (j >= 0 && !sType[j]) sa[bucket[text[j]]++] = j;
+    if (j >= 0 && text[j] >= text[j + 1]) sa[bucket[text[j]]++] = j;
   }
   bucketBounds(counts, alphabet, bucket, true);
   for (int32_t i = n - 1; i >= 0; --i) {
+    if (i >= kAhead) __builtin_prefetch(text + (sa[i - kAhead] > 0 ? sa[i - kAhead] - 1 : 0));
     const int32_t j = sa[i] - 1;
-    if (j >= 0 && sType[j]) sa[--bucket[text[j]]] = j;
+    if (j < 0) continue;
+    const C cj = text[j], cp = text[j + 1];
+    if (cj < cp || (cj == cp && i >= bucket[cp])) sa[--bucket[cj]] = j;
   }
 }
 
@@ -46,12 +68,16 @@ void sais(const C* text, int32_t* sa, int32_t n, int32_t alphabet) {
     sa[0] = 0;
     return;
   }
-  std::vector<uint8_t> sType(size_t(n) + 1);
-  sType[size_t(n)] = true;  // the end mark
-  sType[size_t(n) - 1] = false;
-  for (int32_t i = n - 2; i >= 0; --i)
-    sType[i] = text[i] < text[i + 1] || (text[i] == text[i + 1] && sType[i + 1]);
-  auto isLms = [&](int32_t i) { return i > 0 && sType[i] && !sType[i - 1]; };
+  // The end mark (position n) is S-type and n - 1 L-type.
+  Types type(n + 1);
+  type.setS(n);
+  bool nextS = false;
+  for (int32_t i = n - 2; i >= 0; --i) {
+    nextS = text[i] < text[i + 1] || (text[i] == text[i + 1] && nextS);
+    if (nextS) type.setS(i);
+  }
+  auto isLms = [&](int32_t i) { return type.lms(i); };
+  auto sType = [&](int32_t i) { return type.s(i); };
 
   std::vector<int32_t> counts(static_cast<size_t>(alphabet), 0), bucket(static_cast<size_t>(alphabet), 0);
   for (int32_t i = 0; i < n; ++i) ++counts[text[i]];
@@ -60,7 +86,7 @@ void sais(const C* text, int32_t* sa, int32_t n, int32_t alphabet) {
   bucketBounds(counts.data(), alphabet, bucket.data(), true);
   for (int32_t i = 1; i < n; ++i)
     if (isLms(i)) sa[--bucket[text[i]]] = i;
-  induce(text, sa, n, alphabet, sType, counts.data(), bucket.data());
+  induce(text, sa, n, alphabet, counts.data(), bucket.data());
 
   int32_t lmsCount = 0;
   for (int32_t i = 0; i < n; ++i)
@@ -74,7 +100,7 @@ void sais(const C* text, int32_t* sa, int32_t n, int32_t alphabet) {
     bool differs = previous < 0;
     for (int32_t d = 0; !differs; ++d) {
       if (pos + d == n || previous + d == n || text[pos + d] != text[previous + d] ||
-          sType[pos + d] != sType[previous + d]) {
+          sType(pos + d) != sType(previous + d)) {
         differs = true;
       } else if (d > 0 && (isLms(pos + d) || isLms(previous + d))) {
         break;
@@ -109,7 +135,7 @@ void sais(const C* text, int32_t* sa, int32_t n, int32_t alphabet) {
     sa[i] = -1;
     sa[--bucket[text[j]]] = j;
   }
-  induce(text, sa, n, alphabet, sType, counts.data(), bucket.data());
+  induce(text, sa, n, alphabet, counts.data(), bucket.data());
 }
 
 }  // namespace
