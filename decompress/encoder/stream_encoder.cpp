@@ -158,11 +158,19 @@ Transformed transform(const std::vector<uint8_t>& block) {
     }
     appendRun(t.symbols, zeros);
     zeros = 0;
-    // The position of r in the list: most are near the front, the rest found by memchr's wide
-    // compares.
+    // The position of r in the list, shifting the bytes before it back one as it is looked
+    // for: most are near the front; the rest are found by memchr's wide compares.
     size_t j = 1;
-    if (list[1] != r) j = size_t(static_cast<const uint8_t*>(std::memchr(list + 2, r, size_t(t.used) - 2)) - list);
-    std::memmove(list + 1, list, j);
+    uint8_t carried = list[0];
+    while (j < 16 && list[j] != r) std::swap(carried, list[j++]);
+    if (j == 16 && list[16] != r) {
+      const size_t k = size_t(static_cast<const uint8_t*>(std::memchr(list + 17, r, size_t(t.used) - 17)) - list);
+      std::memmove(list + 17, list + 16, k - 16);
+      list[16] = carried;
+      j = k;
+    } else {
+      list[j] = carried;
+    }
     list[0] = r;
     t.symbols.push_back(uint16_t(j + 1));
   }
