@@ -177,7 +177,7 @@ double order1Cost(const uint8_t* data, size_t at, size_t end) {
 size_t firstBlockEnd(const uint8_t* data, size_t at, size_t earliest, size_t latest, size_t end) {
   if (earliest >= latest) return latest;
   // Candidates spread evenly from the earliest end to the latest, which is always among them.
-  constexpr size_t kCandidates = 16;
+  constexpr size_t kCandidates = 32;
   std::vector<size_t> bounds{at};
   for (size_t k = 0; k <= kCandidates; ++k) {
     const size_t m = earliest + (latest - earliest) * k / kCandidates;

@@ -156,7 +156,7 @@ TEST(PieceEnds, CutsWhereTheDataChangesAndNowhereElse) {
 
 TEST(FirstBlockEnd, EndsTheFirstOfTwoBlocksWhereTheDataChanges) {
   // 600 KB of text, then 400 KB of noise, in blocks of 900,000: the first ends at the noise
-  // (a candidate: 100,000 + 10 * 50,000), not at the full 900,000.
+  // (a candidate: 100,000 + 20 * 25,000), not at the full 900,000.
   Bytes data = wordText(600000, 11);
   const Bytes noise = randomBytes(400000, 12, 256);
   data.insert(data.end(), noise.begin(), noise.end());
