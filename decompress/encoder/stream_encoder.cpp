@@ -250,25 +250,21 @@ std::vector<uint8_t> encodeStream(const uint8_t* data, size_t size, const Encode
   out.put(24, 0x425A68u);  // "BZh"
   out.put(8, uint32_t('0' + (options.blockCapacity + 99999) / 100000));
   uint32_t combined = 0;
-  std::vector<uint8_t> block;
   // Full blocks, as the format's usual compressor fills them, each cut into pieces where the
   // cut model finds its parts unlike (an equal split of every block lost up to 4% on single
   // files here). Cut runs can make a piece take more symbols than its share of the block: such
   // a piece takes a second block.
   std::vector<uint8_t> piece;
   for (size_t at = 0; at < size;) {
-    size_t blockEnd = at + runLengthEncode(data, size, at, options.blockCapacity, block);
-    if (blockEnd < size) {
-      // When the rest takes two blocks, the first need not be the full one: a second block of
-      // what is left over can sort worse than one cut where the data changes.
-      uint64_t rest = 0;
-      const size_t twoBlocks = bytesWithin(data, size, blockEnd, options.blockCapacity, rest);
-      if (blockEnd + twoBlocks == size) {
-        uint64_t symbols = 0;
-        bytesWithin(data, size, at, UINT64_MAX, symbols);
-        const size_t earliest = at + bytesWithin(data, size, at, symbols - options.blockCapacity, rest);
-        blockEnd = firstBlockEnd(data, at, earliest, blockEnd, size);
-      }
+    uint64_t first = 0, rest = 0;
+    size_t blockEnd = at + bytesWithin(data, size, at, options.blockCapacity, first);
+    // When the rest takes two blocks, the first need not be the full one: a second block of
+    // what is left over can sort worse than one cut where the data changes. (The runs from
+    // `at` end where the full block does, so the two counts add up.)
+    if (blockEnd < size && blockEnd + bytesWithin(data, size, blockEnd, options.blockCapacity, rest) == size) {
+      uint64_t unused = 0;
+      const size_t earliest = at + bytesWithin(data, size, at, first + rest - options.blockCapacity, unused);
+      blockEnd = firstBlockEnd(data, at, earliest, blockEnd, size);
     }
     for (size_t end : pieceEnds(data, at, blockEnd)) {
       while (at < end) {
