@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 
 #include "decompress/encoder/block_cuts.h"
@@ -80,7 +81,8 @@ uint32_t runSymbols(uint32_t run) { return run >= 4 ? 5 : run; }
 // The first run-length stage from `at` until `limit` symbols would be exceeded: a run of
 // four or more becomes four bytes and a count. Returns the input bytes taken.
 size_t runLengthEncode(const uint8_t* data, size_t size, size_t at, uint32_t limit, std::vector<uint8_t>& out) {
-  out.resize(limit);
+  // Four bytes make five symbols at most: room for that, not for the whole limit.
+  out.resize(std::min<size_t>(limit, (size - at) / 4 * 5 + 4));
   uint8_t* o = out.data();
   uint32_t used = 0;
   size_t k = at;
@@ -137,8 +139,8 @@ void appendRun(std::vector<uint16_t>& symbols, uint32_t run) {
 Transformed transform(const std::vector<uint8_t>& block) {
   Transformed t;
   const uint32_t n = uint32_t(block.size());
-  std::vector<uint8_t> last(n);
-  t.origPtr = sortRotations(block.data(), n, last.data());
+  const std::unique_ptr<uint8_t[]> last(new uint8_t[n]);  // filled by the sort
+  t.origPtr = sortRotations(block.data(), n, last.get());
   for (uint8_t c : block) t.inUse[c] = true;
   uint8_t rank[256];
   uint8_t list[256];

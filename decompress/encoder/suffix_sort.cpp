@@ -8,6 +8,7 @@
 #include "decompress/encoder/suffix_sort.h"
 
 #include <algorithm>
+#include <memory>
 
 namespace mw::encoder {
 namespace {
@@ -163,11 +164,12 @@ uint32_t leastRotation(const uint8_t* block, uint32_t n) {
 
 uint32_t sortRotations(const uint8_t* block, uint32_t n, uint8_t* lastColumn) {
   const uint32_t start = leastRotation(block, n);
-  std::vector<uint8_t> turned(n);
-  std::copy(block + start, block + n, turned.begin());
-  std::copy(block, block + start, turned.begin() + (n - start));
-  std::vector<int32_t> sa(n);
-  suffixArray(turned.data(), int32_t(n), sa.data());
+  // Both filled before they are read: no zeroing.
+  const std::unique_ptr<uint8_t[]> turned(new uint8_t[n]);
+  std::copy(block + start, block + n, turned.get());
+  std::copy(block, block + start, turned.get() + (n - start));
+  const std::unique_ptr<int32_t[]> sa(new int32_t[n]);
+  suffixArray(turned.get(), int32_t(n), sa.get());
   // The original block starts at position n - start of the turned one.
   const uint32_t home = start == 0 ? 0 : n - start;
   uint32_t primary = 0;
