@@ -8,6 +8,8 @@
 #include "decompress/encoder/suffix_sort.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <memory>
 
 namespace mw::encoder {
@@ -145,19 +147,40 @@ void suffixArray(const uint8_t* text, int32_t n, int32_t* sa) { sais(text, sa, n
 
 uint32_t leastRotation(const uint8_t* block, uint32_t n) {
   // Two candidate starts i < j (or j < i) and the length k of their common prefix: a
-  // mismatch rules out the larger candidate and the k starts after it.
-  uint32_t i = 0, j = 1, k = 0;
-  while (i < n && j < n && k < n) {
-    const uint32_t a = i + k < n ? i + k : i + k - n;
-    const uint32_t b = j + k < n ? j + k : j + k - n;
-    if (block[a] == block[b]) {
-      ++k;
-      continue;
+  // mismatch rules out the larger candidate and the k starts after it. The block twice over
+  // lets the rotations be compared eight bytes at a time without wrapping round.
+  const std::unique_ptr<uint8_t[]> twice(new uint8_t[2 * size_t(n) + 8]());
+  std::memcpy(twice.get(), block, n);
+  std::memcpy(twice.get() + n, block, n);
+  const uint8_t* const t = twice.get();
+  // The length of the common prefix of the rotations at a and b, at most n.
+  auto common = [&](uint32_t a, uint32_t b) {
+    uint32_t k = 0;
+    for (; k + 8 <= n; k += 8) {
+      uint64_t x, y;
+      std::memcpy(&x, t + a + k, 8);
+      std::memcpy(&y, t + b + k, 8);
+      // The first differing byte: the lowest set bit, the words being little-endian.
+      static_assert(std::endian::native == std::endian::little, "byte order");
+      if (x != y) return k + uint32_t(__builtin_ctzll(x ^ y)) / 8;
     }
-    if (block[a] > block[b]) i += k + 1;
-    else j += k + 1;
-    if (i == j) ++j;
-    k = 0;
+    while (k < n && t[a + k] == t[b + k]) ++k;
+    return k;
+  };
+  // Only a start at the least byte can be the least rotation: the candidates skip to those.
+  const uint8_t least = *std::min_element(block, block + n);
+  auto next = [&](uint32_t p) {
+    if (p >= n) return n;
+    const void* q = std::memchr(t + p, least, n - p);
+    return q ? uint32_t(static_cast<const uint8_t*>(q) - t) : n;
+  };
+  uint32_t i = next(0), j = next(i + 1);
+  while (i < n && j < n) {
+    const uint32_t k = common(i, j);
+    if (k == n) break;
+    if (t[i + k] > t[j + k]) i = next(i + k + 1);
+    else j = next(j + k + 1);
+    if (i == j) j = next(j + 1);
   }
   return std::min(i, j);
 }
