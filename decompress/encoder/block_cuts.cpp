@@ -15,16 +15,21 @@ namespace {
 // A count starts at kPrior: small, as the bytes after a given byte are few of the 256.
 constexpr double kPrior = 0.125;
 
-// log Γ(n + prior) - log Γ(prior), from a table for the common small counts.
+// log Γ(n + prior) - log Γ(prior), from a table for the common small counts and from
+// Stirling's series beyond it (its first terms are exact to far below a nat there).
 struct LogGammaTable {
   static constexpr size_t kSize = 4096;
   double prior;
+  double base;  // log Γ(prior)
   double value[kSize];
-  explicit LogGammaTable(double p) : prior(p) {
-    for (size_t n = 0; n < kSize; ++n) value[n] = std::lgamma(double(n) + prior) - std::lgamma(prior);
+  explicit LogGammaTable(double p) : prior(p), base(std::lgamma(p)) {
+    for (size_t n = 0; n < kSize; ++n) value[n] = std::lgamma(double(n) + prior) - base;
   }
   double operator()(uint32_t n) const {
-    return n < kSize ? value[n] : std::lgamma(double(n) + prior) - std::lgamma(prior);
+    if (n < kSize) return value[n];
+    const double x = double(n) + prior;
+    constexpr double kHalfLogTwoPi = 0.91893853320467274178;
+    return (x - 0.5) * std::log(x) - x + kHalfLogTwoPi + 1 / (12 * x) - base;
   }
 };
 
