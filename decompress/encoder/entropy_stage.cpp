@@ -33,12 +33,46 @@ constexpr int kStop = 1000;
 using Lengths = std::array<std::array<uint8_t, kMaxAlphabet>, kMaxTables>;
 using Counts = std::array<std::array<uint32_t, kMaxAlphabet>, kMaxTables>;
 
+// A group's symbols as (symbol, times) entries: the rounds weigh and count each distinct
+// symbol of a group once.
+struct Tally {
+  uint16_t symbol;
+  uint16_t times;
+};
+
 struct Block {
   const uint16_t* symbols;
   size_t count;
   size_t groups;
   int alphabet;
+  std::vector<Tally> tallies;    // every group's, in group order
+  std::vector<uint32_t> starts;  // group g's tallies are [starts[g], starts[g + 1])
 };
+
+Block blockOf(const std::vector<uint16_t>& symbols, int alphabet) {
+  Block b{symbols.data(), symbols.size(), (symbols.size() + kGroupSize - 1) / kGroupSize, alphabet, {}, {}};
+  b.tallies.reserve(symbols.size());
+  b.starts.reserve(b.groups + 1);
+  uint16_t slot[kMaxAlphabet];
+  std::fill(slot, slot + alphabet, uint16_t(0xFFFF));
+  for (size_t g = 0; g < b.groups; ++g) {
+    const size_t first = b.tallies.size();
+    b.starts.push_back(uint32_t(first));
+    const size_t end = std::min(b.count, (g + 1) * kGroupSize);
+    for (size_t k = g * kGroupSize; k < end; ++k) {
+      const uint16_t sym = symbols[k];
+      if (slot[sym] == 0xFFFF) {
+        slot[sym] = uint16_t(b.tallies.size() - first);
+        b.tallies.push_back({sym, 1});
+      } else {
+        ++b.tallies[first + slot[sym]].times;
+      }
+    }
+    for (size_t k = first; k < b.tallies.size(); ++k) slot[b.tallies[k].symbol] = 0xFFFF;
+  }
+  b.starts.push_back(uint32_t(b.tallies.size()));
+  return b;
+}
 
 // Gives every group the table that codes it cheapest (counting each selector's unary cost
 // when `selectorCost`), fills `selectors` and the tables' symbol counts, and returns the bits
@@ -56,10 +90,11 @@ uint64_t assignGroups(const Block& b, int tables, const Lengths& lengths, bool s
   for (int t = 0; t < kMaxTables; ++t) order[t] = uint8_t(t);
   uint64_t bits = 0;
   for (size_t g = 0; g < b.groups; ++g) {
-    const uint16_t* sym = b.symbols + g * kGroupSize;
-    const size_t n = std::min<size_t>(kGroupSize, b.count - g * kGroupSize);
+    const Tally* const first = b.tallies.data() + b.starts[g];
+    const Tally* const last = b.tallies.data() + b.starts[g + 1];
+    // No field overflows: a group's cost under a table is at most 50 * 20 bits.
     uint64_t sum = 0;
-    for (size_t k = 0; k < n; ++k) sum += packed[sym[k]];
+    for (const Tally* e = first; e != last; ++e) sum += packed[e->symbol] * e->times;
     int best = 0;
     uint32_t bestCost = UINT32_MAX;
     if (selectorCost) {
@@ -86,7 +121,7 @@ uint64_t assignGroups(const Block& b, int tables, const Lengths& lengths, bool s
     bits += bestCost;
     selectors[g] = uint8_t(best);
     uint32_t* c = counts[best].data();
-    for (size_t k = 0; k < n; ++k) ++c[sym[k]];
+    for (const Tally* e = first; e != last; ++e) c[e->symbol] += e->times;
   }
   return bits;
 }
@@ -206,7 +241,7 @@ uint32_t lengthHeaderBits(const uint8_t* lengths, int alphabet) {
 }
 
 CodingPlan planCoding(const std::vector<uint16_t>& symbols, int alphabet) {
-  const Block b{symbols.data(), symbols.size(), (symbols.size() + kGroupSize - 1) / kGroupSize, alphabet};
+  const Block b = blockOf(symbols, alphabet);
   CodingPlan best;
   // Four tables are skipped: on real files they win too rarely, and by too little over three or
   // five, to pay for their refinement. Over pack_bench's tree (1,322 blocks) no block of fewer
