@@ -27,15 +27,28 @@ void bucketBounds(const int32_t* counts, int32_t alphabet, int32_t* bucket, bool
 // The suffix types, one bit each (S set), so that the random looks stay in cache.
 class Types {
  public:
-  explicit Types(int32_t n) : bits_(size_t(n) / 64 + 1, 0) {}
+  explicit Types(int32_t n) : bits_(size_t(n) / 64 + 1, 0), lms_(bits_.size(), 0) {}
   bool s(int32_t i) const { return (bits_[size_t(i) >> 6] >> (i & 63)) & 1; }
   void setS(int32_t i) { bits_[size_t(i) >> 6] |= uint64_t(1) << (i & 63); }
-  bool lms(int32_t i) const { return i > 0 && s(i) && !s(i - 1); }
+  // Once every S-type is set: the LMS positions (S-type after L-type, never 0) a word at a time.
+  void markLms() {
+    uint64_t before = 1;  // position 0 counts as following an S-type
+    for (size_t w = 0; w < bits_.size(); ++w) {
+      lms_[w] = bits_[w] & ~(bits_[w] << 1 | before);
+      before = bits_[w] >> 63;
+    }
+  }
+  bool lms(int32_t i) const { return (lms_[size_t(i) >> 6] >> (i & 63)) & 1; }
+  // Calls f(i) for every LMS position i, in increasing order.
+  template <typename F>
+  void forEachLms(F f) const {
+    for (size_t w = 0; w < lms_.size(); ++w)
+      for (uint64_t m = lms_[w]; m; m &= m - 1) f(int32_t(w * 64 + size_t(__builtin_ctzll(m))));
+  }
 
  private:
-  std::vector<uint64_t> bits_;
+  std::vector<uint64_t> bits_, lms_;
 };
-
 // From the LMS suffixes in place at their buckets' tails, the L-type suffixes (left to right
 // from bucket heads), then the S-type ones (right to left from bucket tails). The type of the
 // suffix j in front of a placed suffix p = j + 1 needs no table: in the first scan p is an LMS
@@ -79,6 +92,7 @@ void sais(const C* text, int32_t* sa, int32_t n, int32_t alphabet) {
     nextS = text[i] < text[i + 1] || (text[i] == text[i + 1] && nextS);
     if (nextS) type.setS(i);
   }
+  type.markLms();
   auto isLms = [&](int32_t i) { return type.lms(i); };
   auto sType = [&](int32_t i) { return type.s(i); };
 
@@ -87,8 +101,9 @@ void sais(const C* text, int32_t* sa, int32_t n, int32_t alphabet) {
   // Stage 1: the LMS substrings sorted.
   std::fill(sa, sa + n, -1);
   bucketBounds(counts.data(), alphabet, bucket.data(), true);
-  for (int32_t i = 1; i < n; ++i)
-    if (isLms(i)) sa[--bucket[text[i]]] = i;
+  type.forEachLms([&](int32_t i) {
+    if (i < n) sa[--bucket[text[i]]] = i;
+  });
   induce(text, sa, n, alphabet, counts.data(), bucket.data());
 
   int32_t lmsCount = 0;
@@ -126,8 +141,12 @@ void sais(const C* text, int32_t* sa, int32_t n, int32_t alphabet) {
   } else {
     for (int32_t i = 0; i < lmsCount; ++i) sa[reduced[i]] = i;
   }
-  for (int32_t i = 1, j = 0; i < n; ++i)
-    if (isLms(i)) reduced[j++] = i;
+  {
+    int32_t j = 0;
+    type.forEachLms([&](int32_t i) {
+      if (i < n) reduced[j++] = i;
+    });
+  }
   for (int32_t i = 0; i < lmsCount; ++i) sa[i] = reduced[sa[i]];
   std::fill(sa + lmsCount, sa + n, -1);
 
