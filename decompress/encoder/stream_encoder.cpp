@@ -108,6 +108,13 @@ size_t bytesWithin(const uint8_t* data, size_t size, size_t at, uint64_t limit, 
   symbols = 0;
   size_t k = at;
   while (k < size) {
+    // Most bytes differ from the next: a run of one, without the run's search.
+    if (k + 1 < size && data[k + 1] != data[k]) {
+      if (symbols + 1 > limit) break;
+      ++symbols;
+      ++k;
+      continue;
+    }
     const uint32_t run = runAt(data, size, k);
     if (symbols + runSymbols(run) > limit) break;
     symbols += runSymbols(run);
