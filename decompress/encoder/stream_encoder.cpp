@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <emmintrin.h>
 #include <memory>
 #include <stdexcept>
 
@@ -150,7 +151,7 @@ Transformed transform(const std::vector<uint8_t>& block) {
   t.origPtr = sortRotations(block.data(), n, last.get());
   for (uint8_t c : block) t.inUse[c] = true;
   uint8_t rank[256];
-  uint8_t list[256];
+  uint8_t list[256] = {};  // past the used ranks never matched: a rank's first place is its own
   for (int c = 0; c < 256; ++c)
     if (t.inUse[c]) {
       rank[c] = uint8_t(t.used);
@@ -167,18 +168,22 @@ Transformed transform(const std::vector<uint8_t>& block) {
     }
     appendRun(t.symbols, zeros);
     zeros = 0;
-    // The position of r in the list, shifting the bytes before it back one as it is looked
-    // for: most are near the front; the rest are found by memchr's wide compares.
-    size_t j = 1;
-    uint8_t carried = list[0];
-    while (j < 16 && list[j] != r) std::swap(carried, list[j++]);
-    if (j == 16 && list[16] != r) {
-      const size_t k = size_t(static_cast<const uint8_t*>(std::memchr(list + 17, r, size_t(t.used) - 17)) - list);
-      std::memmove(list + 17, list + 16, k - 16);
-      list[16] = carried;
-      j = k;
+    // The position of r in the list and the bytes before it shifted back one: within the
+    // first 16 places (most) by one compare of all 16 and a blend; past them by memchr's wide
+    // compares and memmove.
+    size_t j;
+    const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(list));
+    const uint32_t found = uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(head, _mm_set1_epi8(char(r)))));
+    if (found) {
+      j = size_t(__builtin_ctz(found));
+      // Places 1..j take the byte before them, the rest stay.
+      const __m128i upTo = _mm_cmplt_epi8(_mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
+                                          _mm_set1_epi8(char(j + 1)));
+      const __m128i moved = _mm_or_si128(_mm_and_si128(upTo, _mm_slli_si128(head, 1)), _mm_andnot_si128(upTo, head));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(list), moved);
     } else {
-      list[j] = carried;
+      j = size_t(static_cast<const uint8_t*>(std::memchr(list + 16, r, size_t(t.used) - 16)) - list);
+      std::memmove(list + 1, list, j);
     }
     list[0] = r;
     t.symbols.push_back(uint16_t(j + 1));
