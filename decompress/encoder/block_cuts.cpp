@@ -46,7 +46,7 @@ const LogGammaTable& contextTerm() {
 // clearing cost what was counted rather than the whole table.
 struct PairCounts {
   std::vector<uint32_t> count = std::vector<uint32_t>(65536, 0);
-  std::vector<uint16_t> seen = std::vector<uint16_t>(65536);  // the first `pairs` of them
+  std::vector<uint16_t> seen = std::vector<uint16_t>(65536 + 1);  // the first `pairs` of them (one spare)
   size_t pairs = 0;
   uint32_t totals[256] = {};
 
@@ -55,18 +55,26 @@ struct PairCounts {
     count[pair] += n;
     totals[pair >> 8] += n;
   }
-  // The pairs of data[from, to), the first one's previous byte the one before `from`.
-  void addBytes(const uint8_t* data, size_t from, size_t to) {
+  // The pairs of data[from, to), the first one's previous byte the one before `from`, into an
+  // empty table. Only the pairs are counted (without a branch: the list takes every pair
+  // and keeps it when it is new); the contexts' totals are left at zero.
+  void countPairs(const uint8_t* data, size_t from, size_t to) {
     uint32_t* const c = count.data();
     uint16_t* const s = seen.data();
+    size_t n = pairs;
     uint32_t previous = from > 0 ? data[from - 1] : 0;
     for (size_t i = from; i < to; ++i) {
       const uint32_t pair = previous << 8 | data[i];
-      if (!c[pair]) s[pairs++] = uint16_t(pair);
+      s[n] = uint16_t(pair);
+      n += c[pair] == 0;
       ++c[pair];
-      ++totals[previous];
       previous = data[i];
     }
+    pairs = n;
+  }
+  // The contexts' totals from the pairs counted.
+  void sumTotals() {
+    for (size_t k = 0; k < pairs; ++k) totals[seen[k] >> 8] += count[seen[k]];
   }
   void clear() {
     for (size_t k = 0; k < pairs; ++k) {
@@ -123,7 +131,7 @@ struct Cutter {
     if (cells.size() < count) cells.resize(count);
     whole.clear();
     for (size_t k = 0; k < count; ++k) {
-      cell.addBytes(data, bounds[k], bounds[k + 1]);
+      cell.countPairs(data, bounds[k], bounds[k + 1]);
       cells[k].resize(cell.pairs);
       for (size_t j = 0; j < cell.pairs; ++j) {
         const uint16_t p = cell.seen[j];
@@ -188,7 +196,8 @@ double order1Cost(const uint8_t* data, size_t at, size_t end) {
   PairCounts counts;
   // The first byte's context is the byte before the piece (the block itself does not see it;
   // the model only needs to rank cuts).
-  counts.addBytes(data, at, end);
+  counts.countPairs(data, at, end);
+  counts.sumTotals();
   return counts.cost();
 }
 
