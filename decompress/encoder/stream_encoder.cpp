@@ -23,12 +23,15 @@ constexpr uint32_t kLongestRun = 4 + 255;
 
 class BitWriter {
  public:
+  // n is at most 32; the bits wait in the accumulator until 32 can go out at once.
   void put(int n, uint32_t value) {
     acc_ = (acc_ << n) | value;
     live_ += n;
-    while (live_ >= 8) {
-      live_ -= 8;
-      bytes_.push_back(uint8_t(acc_ >> live_));
+    if (live_ >= 32) {
+      live_ -= 32;
+      const uint32_t word = uint32_t(acc_ >> live_);
+      const uint8_t bytes[4] = {uint8_t(word >> 24), uint8_t(word >> 16), uint8_t(word >> 8), uint8_t(word)};
+      bytes_.insert(bytes_.end(), bytes, bytes + 4);
     }
   }
   void put48(uint64_t value) {
@@ -36,7 +39,8 @@ class BitWriter {
     put(24, uint32_t(value & 0xFFFFFFu));
   }
   std::vector<uint8_t> finish() {
-    if (live_ > 0) put(8 - live_, 0);
+    if (live_ % 8) put(8 - live_ % 8, 0);
+    for (; live_ > 0; live_ -= 8) bytes_.push_back(uint8_t(acc_ >> (live_ - 8)));
     return std::move(bytes_);
   }
 
@@ -45,7 +49,6 @@ class BitWriter {
   uint64_t acc_ = 0;
   int live_ = 0;
 };
-
 // The format's CRC: polynomial 0x04C11DB7, most significant bit first.
 struct CrcTable {
   std::array<uint32_t, 256> entry;
