@@ -28,9 +28,11 @@ namespace {
 
 // The decoder's block size: the engine always decodes with 900k blocks.
 constexpr int kBlockSize100k = 9;
-// Chunks compressed ahead of the one being written, per thread: bounds memory while keeping
-// every thread busy.
-constexpr size_t kAheadPerThread = 3;
+// Input bytes compressed ahead of the chunk being written, per thread: bounds memory while
+// keeping every thread busy. Counted in bytes rather than chunks, since most chunks are
+// small files: a window of three chunks a thread let one thread idle behind another's 1 MiB
+// chunk after a few small ones.
+constexpr uint64_t kAheadBytesPerThread = 4u << 20;
 
 std::vector<uint8_t> readWhole(const fs::path& path, const char* what) {
   std::ifstream in(path, std::ios::binary);
@@ -146,7 +148,11 @@ void compressInOrder(const std::vector<ChunkJob>& jobs, const std::vector<Source
   std::atomic<size_t> next{0};
   std::exception_ptr error;
   bool stop = false;
-  const size_t window = size_t(threads) * kAheadPerThread;
+  // A job may start once the input from the first unwritten job to its own end fits in the
+  // window (the first unwritten job itself always may).
+  std::vector<uint64_t> endOf(jobs.size() + 1, 0);
+  for (size_t j = 0; j < jobs.size(); ++j) endOf[j + 1] = endOf[j] + jobs[j].length;
+  const uint64_t window = uint64_t(threads) * kAheadBytesPerThread;
 
   auto work = [&] {
     std::vector<uint8_t> input;
@@ -155,7 +161,7 @@ void compressInOrder(const std::vector<ChunkJob>& jobs, const std::vector<Source
       if (j >= jobs.size()) return;
       {
         std::unique_lock lock(mutex);
-        changed.wait(lock, [&] { return stop || j < written + window; });
+        changed.wait(lock, [&] { return stop || j == written || endOf[j + 1] - endOf[written] <= window; });
         if (stop) return;
       }
       try {

@@ -22,6 +22,11 @@ struct CutOptions {
 // is cut into; no piece is shorter than half of `smallest`.
 std::vector<size_t> pieceEnds(const uint8_t* data, size_t at, size_t end, const CutOptions& options = {});
 
+// Where the first of two blocks should end when data[at, end) takes two: the end among a few
+// from `earliest` (the second block is then full) to `latest` (the first is full) whose two
+// parts cost least under the cut model.
+size_t firstBlockEnd(const uint8_t* data, size_t at, size_t earliest, size_t latest, size_t end);
+
 // The adaptive order-1 code length of data[at, end), in nats: each byte coded by the counts of
 // the bytes seen so far after the same previous byte.
 double order1Cost(const uint8_t* data, size_t at, size_t end);

@@ -50,13 +50,32 @@ int huffmanLengths(const uint64_t* leaf, int n, int* length) {
   return longest;
 }
 
+// Sorts n keys in place, a byte at a time from the lowest (as many bytes as the largest key
+// has): no compare to mispredict, where a comparison sort of a few hundred keys spends most
+// of its time.
+void sortKeys(uint64_t* key, int n) {
+  std::array<uint64_t, kMaxSymbols> spare;
+  uint64_t all = 0;
+  for (int i = 0; i < n; ++i) all |= key[i];
+  uint64_t* from = key;
+  uint64_t* to = spare.data();
+  for (int shift = 0; shift < 64 && (all >> shift) != 0; shift += 8) {
+    std::array<uint32_t, 257> start{};
+    for (int i = 0; i < n; ++i) ++start[((from[i] >> shift) & 0xFF) + 1];
+    for (int b = 0; b < 256; ++b) start[b + 1] += start[b];
+    for (int i = 0; i < n; ++i) to[start[(from[i] >> shift) & 0xFF]++] = from[i];
+    std::swap(from, to);
+  }
+  if (from != key) std::copy(from, from + n, key);
+}
+
 }  // namespace
 
 void limitedCodeLengths(const uint32_t* weights, int n, int maxLength, uint8_t* lengths) {
   // Sorted by weight, ties by symbol: the symbol rides in the key's low bits.
   std::array<uint64_t, kMaxSymbols> key;
   for (int i = 0; i < n; ++i) key[i] = uint64_t(weights[i]) << 9 | uint64_t(i);
-  std::sort(key.begin(), key.begin() + n);
+  sortKeys(key.data(), n);
   std::array<int, kMaxSymbols> order;
   std::array<uint64_t, kMaxSymbols> leaf;
   for (int i = 0; i < n; ++i) {

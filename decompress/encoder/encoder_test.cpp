@@ -154,6 +154,20 @@ TEST(PieceEnds, CutsWhereTheDataChangesAndNowhereElse) {
   EXPECT_EQ(at, striped.size());
 }
 
+TEST(FirstBlockEnd, EndsTheFirstOfTwoBlocksWhereTheDataChanges) {
+  // 600 KB of text, then 400 KB of noise, in blocks of 900,000: the first ends at the noise
+  // (a candidate: 100,000 + 20 * 25,000), not at the full 900,000.
+  Bytes data = wordText(600000, 11);
+  const Bytes noise = randomBytes(400000, 12, 256);
+  data.insert(data.end(), noise.begin(), noise.end());
+  EXPECT_EQ(firstBlockEnd(data.data(), 0, 100000, 900000, data.size()), 600000u);
+  // Alike all through: the full first block stays.
+  const Bytes text = wordText(1000000, 13);
+  EXPECT_EQ(firstBlockEnd(text.data(), 0, 100000, 900000, text.size()), 900000u);
+  // No choice left.
+  EXPECT_EQ(firstBlockEnd(data.data(), 0, 900000, 900000, data.size()), 900000u);
+}
+
 Bytes libbz2Decode(const Bytes& stream, size_t size) {
   Bytes out(size + 1);
   unsigned produced = unsigned(out.size());
@@ -236,6 +250,11 @@ TEST_F(RoundTrip, ShapesOfData) {
   mixed.insert(mixed.end(), noise.begin(), noise.end());
   ASSERT_GT(pieceEnds(mixed.data(), 0, mixed.size()).size(), 1u);
   check(mixed, 900000, "text, zeros and noise cut apart");
+  // Two blocks' worth whose first ends at the change rather than at the capacity.
+  Bytes late = wordText(600000, 14);
+  const Bytes lateNoise = randomBytes(450000, 15, 256);
+  late.insert(late.end(), lateNoise.begin(), lateNoise.end());
+  check(late, 900000, "text then noise, two blocks");
   Bytes fours;
   for (uint32_t k = 0; fours.size() < 100000; ++k) fours.insert(fours.end(), 4, uint8_t(k % 7));
   check(fours, 100000, "runs of four that lengthen a piece past the capacity");

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <emmintrin.h>
+#include <memory>
 #include <stdexcept>
 
 #include "decompress/encoder/block_cuts.h"
@@ -21,12 +23,15 @@ constexpr uint32_t kLongestRun = 4 + 255;
 
 class BitWriter {
  public:
+  // n is at most 32; the bits wait in the accumulator until 32 can go out at once.
   void put(int n, uint32_t value) {
     acc_ = (acc_ << n) | value;
     live_ += n;
-    while (live_ >= 8) {
-      live_ -= 8;
-      bytes_.push_back(uint8_t(acc_ >> live_));
+    if (live_ >= 32) {
+      live_ -= 32;
+      const uint32_t word = uint32_t(acc_ >> live_);
+      const uint8_t bytes[4] = {uint8_t(word >> 24), uint8_t(word >> 16), uint8_t(word >> 8), uint8_t(word)};
+      bytes_.insert(bytes_.end(), bytes, bytes + 4);
     }
   }
   void put48(uint64_t value) {
@@ -34,7 +39,8 @@ class BitWriter {
     put(24, uint32_t(value & 0xFFFFFFu));
   }
   std::vector<uint8_t> finish() {
-    if (live_ > 0) put(8 - live_, 0);
+    if (live_ % 8) put(8 - live_ % 8, 0);
+    for (; live_ > 0; live_ -= 8) bytes_.push_back(uint8_t(acc_ >> (live_ - 8)));
     return std::move(bytes_);
   }
 
@@ -43,7 +49,6 @@ class BitWriter {
   uint64_t acc_ = 0;
   int live_ = 0;
 };
-
 // The format's CRC: polynomial 0x04C11DB7, most significant bit first.
 struct CrcTable {
   std::array<uint32_t, 256> entry;
@@ -80,7 +85,8 @@ uint32_t runSymbols(uint32_t run) { return run >= 4 ? 5 : run; }
 // The first run-length stage from `at` until `limit` symbols would be exceeded: a run of
 // four or more becomes four bytes and a count. Returns the input bytes taken.
 size_t runLengthEncode(const uint8_t* data, size_t size, size_t at, uint32_t limit, std::vector<uint8_t>& out) {
-  out.resize(limit);
+  // Four bytes make five symbols at most: room for that, not for the whole limit.
+  out.resize(std::min<size_t>(limit, (size - at) / 4 * 5 + 4));
   uint8_t* o = out.data();
   uint32_t used = 0;
   size_t k = at;
@@ -97,6 +103,27 @@ size_t runLengthEncode(const uint8_t* data, size_t size, size_t at, uint32_t lim
     k += run;
   }
   out.resize(used);
+  return k - at;
+}
+
+// The input bytes from `at` (to at most `size`) whose first stage takes at most `limit`
+// symbols; `symbols` is set to how many they take.
+size_t bytesWithin(const uint8_t* data, size_t size, size_t at, uint64_t limit, uint64_t& symbols) {
+  symbols = 0;
+  size_t k = at;
+  while (k < size) {
+    // Most bytes differ from the next: a run of one, without the run's search.
+    if (k + 1 < size && data[k + 1] != data[k]) {
+      if (symbols + 1 > limit) break;
+      ++symbols;
+      ++k;
+      continue;
+    }
+    const uint32_t run = runAt(data, size, k);
+    if (symbols + runSymbols(run) > limit) break;
+    symbols += runSymbols(run);
+    k += run;
+  }
   return k - at;
 }
 
@@ -123,11 +150,11 @@ void appendRun(std::vector<uint16_t>& symbols, uint32_t run) {
 Transformed transform(const std::vector<uint8_t>& block) {
   Transformed t;
   const uint32_t n = uint32_t(block.size());
-  std::vector<uint8_t> last(n);
-  t.origPtr = sortRotations(block.data(), n, last.data());
+  const std::unique_ptr<uint8_t[]> last(new uint8_t[n]);  // filled by the sort
+  t.origPtr = sortRotations(block.data(), n, last.get());
   for (uint8_t c : block) t.inUse[c] = true;
   uint8_t rank[256];
-  uint8_t list[256];
+  uint8_t list[256] = {};  // past the used ranks never matched: a rank's first place is its own
   for (int c = 0; c < 256; ++c)
     if (t.inUse[c]) {
       rank[c] = uint8_t(t.used);
@@ -144,11 +171,23 @@ Transformed transform(const std::vector<uint8_t>& block) {
     }
     appendRun(t.symbols, zeros);
     zeros = 0;
-    // The position of r in the list: most are near the front, the rest found by memchr's wide
-    // compares.
-    size_t j = 1;
-    if (list[1] != r) j = size_t(static_cast<const uint8_t*>(std::memchr(list + 2, r, size_t(t.used) - 2)) - list);
-    std::memmove(list + 1, list, j);
+    // The position of r in the list and the bytes before it shifted back one: within the
+    // first 16 places (most) by one compare of all 16 and a blend; past them by memchr's wide
+    // compares and memmove.
+    size_t j;
+    const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(list));
+    const uint32_t found = uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(head, _mm_set1_epi8(char(r)))));
+    if (found) {
+      j = size_t(__builtin_ctz(found));
+      // Places 1..j take the byte before them, the rest stay.
+      const __m128i upTo = _mm_cmplt_epi8(_mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
+                                          _mm_set1_epi8(char(j + 1)));
+      const __m128i moved = _mm_or_si128(_mm_and_si128(upTo, _mm_slli_si128(head, 1)), _mm_andnot_si128(upTo, head));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(list), moved);
+    } else {
+      j = size_t(static_cast<const uint8_t*>(std::memchr(list + 16, r, size_t(t.used) - 16)) - list);
+      std::memmove(list + 1, list, j);
+    }
     list[0] = r;
     t.symbols.push_back(uint16_t(j + 1));
   }
@@ -228,14 +267,22 @@ std::vector<uint8_t> encodeStream(const uint8_t* data, size_t size, const Encode
   out.put(24, 0x425A68u);  // "BZh"
   out.put(8, uint32_t('0' + (options.blockCapacity + 99999) / 100000));
   uint32_t combined = 0;
-  std::vector<uint8_t> block;
   // Full blocks, as the format's usual compressor fills them, each cut into pieces where the
   // cut model finds its parts unlike (an equal split of every block lost up to 4% on single
   // files here). Cut runs can make a piece take more symbols than its share of the block: such
   // a piece takes a second block.
   std::vector<uint8_t> piece;
   for (size_t at = 0; at < size;) {
-    const size_t blockEnd = at + runLengthEncode(data, size, at, options.blockCapacity, block);
+    uint64_t first = 0, rest = 0;
+    size_t blockEnd = at + bytesWithin(data, size, at, options.blockCapacity, first);
+    // When the rest takes two blocks, the first need not be the full one: a second block of
+    // what is left over can sort worse than one cut where the data changes. (The runs from
+    // `at` end where the full block does, so the two counts add up.)
+    if (blockEnd < size && blockEnd + bytesWithin(data, size, blockEnd, options.blockCapacity, rest) == size) {
+      uint64_t unused = 0;
+      const size_t earliest = at + bytesWithin(data, size, at, first + rest - options.blockCapacity, unused);
+      blockEnd = firstBlockEnd(data, at, earliest, blockEnd, size);
+    }
     for (size_t end : pieceEnds(data, at, blockEnd)) {
       while (at < end) {
         const size_t taken = runLengthEncode(data, end, at, options.blockCapacity, piece);
