@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -18,6 +21,13 @@ namespace {
 
 struct HostFile {
   int fd;
+};
+
+// An auto-reset signal as the system's events behave: raised until one wait takes it.
+struct HostSignal {
+  std::mutex lock;
+  std::condition_variable changed;
+  bool raised;
 };
 
 std::string lowerCase(std::string s) {
@@ -331,6 +341,48 @@ void HostPlatform::setProgress(uint32_t percent) { progress.push_back(percent); 
 bool HostPlatform::pausePoint() {
   ++pauseCalls;
   return quitAtPause < 0 || pauseCalls < quitAtPause;
+}
+
+ThreadHandle HostPlatform::startThread(ThreadEntry run, void* arg) {
+  if (!threads) return nullptr;
+  ++threadsStarted;
+  ++liveThreads;
+  return new std::thread(run, arg);
+}
+
+void HostPlatform::joinThread(ThreadHandle thread) {
+  auto* t = static_cast<std::thread*>(thread);
+  t->join();
+  delete t;
+  --liveThreads;
+}
+
+SignalHandle HostPlatform::makeSignal(bool raised) {
+  if (failSignalAfter == 0) return nullptr;
+  if (failSignalAfter > 0) --failSignalAfter;
+  ++liveSignals;
+  return new HostSignal{{}, {}, raised};
+}
+
+void HostPlatform::raiseSignal(SignalHandle signal) {
+  auto* s = static_cast<HostSignal*>(signal);
+  {
+    std::lock_guard<std::mutex> hold(s->lock);
+    s->raised = true;
+  }
+  s->changed.notify_one();
+}
+
+void HostPlatform::waitSignal(SignalHandle signal) {
+  auto* s = static_cast<HostSignal*>(signal);
+  std::unique_lock<std::mutex> hold(s->lock);
+  s->changed.wait(hold, [s] { return s->raised; });
+  s->raised = false;
+}
+
+void HostPlatform::dropSignal(SignalHandle signal) {
+  delete static_cast<HostSignal*>(signal);
+  --liveSignals;
 }
 
 const uint8_t* HostPlatform::manifest(uint32_t& length) {

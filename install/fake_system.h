@@ -48,6 +48,8 @@ class HostPlatform {
   bool failReplace = false;                  // replaceFile fails (a file in use, access denied)
   std::set<std::string> failLinks;           // shortcut paths (Windows, any case) never saved
   std::set<std::string> failValues;          // value names (any case; "" the default) never set
+  bool threads = true;                       // false: startThread starts none (the system refused)
+  int failSignalAfter = -1;                  // makeSignal fails once this many were made (-1: never)
 
   // ---- What a test inspects ----
   struct Question {
@@ -66,6 +68,9 @@ class HostPlatform {
   int installerReads = 0;  // readInstaller calls
   int openFiles = 0;                         // files created and not yet closed
   int liveBlocks = 0;                        // allocations not yet released
+  int threadsStarted = 0;
+  int liveThreads = 0;                       // threads started and not yet joined
+  int liveSignals = 0;                       // signals made and not yet dropped
 
   struct Value {
     uint32_t type;
@@ -111,6 +116,12 @@ class HostPlatform {
   void showFileLabel(const char* text);
   void setProgress(uint32_t percent);
   bool pausePoint();
+  ThreadHandle startThread(ThreadEntry run, void* arg);
+  void joinThread(ThreadHandle thread);
+  SignalHandle makeSignal(bool raised);
+  void raiseSignal(SignalHandle signal);
+  void waitSignal(SignalHandle signal);
+  void dropSignal(SignalHandle signal);
   const uint8_t* manifest(uint32_t& length);
   void localTime(LocalTime& now);
 

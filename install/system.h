@@ -29,6 +29,18 @@ namespace mw {
 using FileHandle = void*;
 // An open registry key; null means none (it could be neither opened nor created).
 using RegKey = void*;
+// A running thread, and a signal one thread raises and another waits for; null means none.
+using ThreadHandle = void*;
+using SignalHandle = void*;
+
+// What a thread runs: the system's own calling convention for a thread's start, so the Win32
+// side hands it to the system as it is.
+#if MARLOWICK_FREESTANDING
+#define MW_THREAD_CALL __attribute__((stdcall))
+#else
+#define MW_THREAD_CALL
+#endif
+using ThreadEntry = uint32_t(MW_THREAD_CALL*)(void* arg);
 
 // The answers to a question: the system's button ids.
 enum Answer : int32_t {
@@ -178,6 +190,20 @@ concept Platform = requires {
   // quit; then it waits for the answer. False: the user chose to quit, and the worker stops
   // where it stands, leaving what it made so far (nothing is rolled back).
   static_cast<bool (P::*)()>(&P::pausePoint);
+
+  // ---- Threads ------------------------------------------------------------------------
+  // Starts `run(arg)` on a thread of its own; null when none could be started (the worker then
+  // does that work itself).
+  static_cast<ThreadHandle (P::*)(ThreadEntry run, void* arg)>(&P::startThread);
+  // Waits until the thread has returned, then releases it.
+  static_cast<void (P::*)(ThreadHandle thread)>(&P::joinThread);
+  // A signal that wakes one wait per raise and resets itself (raised: it starts raised); null
+  // when none could be made. A raise with nobody waiting is kept for the next wait; two raises
+  // before a wait count as one.
+  static_cast<SignalHandle (P::*)(bool raised)>(&P::makeSignal);
+  static_cast<void (P::*)(SignalHandle signal)>(&P::raiseSignal);
+  static_cast<void (P::*)(SignalHandle signal)>(&P::waitSignal);
+  static_cast<void (P::*)(SignalHandle signal)>(&P::dropSignal);
 
   // ---- Resources and time ----------------------------------------------------------------
   // The installer's own manifest resource (type 24, id 1): its bytes and length, or null when

@@ -198,6 +198,26 @@ bool Win32Platform::pausePoint() {
   return !wizard_.pausePoint || wizard_.pausePoint();
 }
 
+ThreadHandle Win32Platform::startThread(ThreadEntry run, void* arg) {
+  DWORD id;  // systems outside the NT family refuse a null id pointer
+  return CreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(run), arg, 0, &id);
+}
+
+void Win32Platform::joinThread(ThreadHandle thread) {
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+}
+
+SignalHandle Win32Platform::makeSignal(bool raised) {
+  return CreateEventA(nullptr, FALSE, raised, nullptr);
+}
+
+void Win32Platform::raiseSignal(SignalHandle signal) { SetEvent(signal); }
+
+void Win32Platform::waitSignal(SignalHandle signal) { WaitForSingleObject(signal, INFINITE); }
+
+void Win32Platform::dropSignal(SignalHandle signal) { CloseHandle(signal); }
+
 const uint8_t* Win32Platform::manifest(uint32_t& length) {
   length = 0;
   HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(kRtManifest));

@@ -52,6 +52,12 @@ class Win32Platform {
   void showFileLabel(const char* text);
   void setProgress(uint32_t percent);
   bool pausePoint();
+  ThreadHandle startThread(ThreadEntry run, void* arg);
+  void joinThread(ThreadHandle thread);
+  SignalHandle makeSignal(bool raised);
+  void raiseSignal(SignalHandle signal);
+  void waitSignal(SignalHandle signal);
+  void dropSignal(SignalHandle signal);
   const uint8_t* manifest(uint32_t& length);
   void localTime(LocalTime& now);
 

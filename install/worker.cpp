@@ -11,10 +11,6 @@ namespace mw {
 
 namespace {
 
-// The chunk read buffer holds the largest chunk a packager may write and the next chunk's
-// prefix read with it.
-constexpr uint32_t kChunkBufferSize = kMaxChunkHeader + kChunkPrefix;
-
 // A name the installation may create: inside its folder and no device's name.
 bool isInstallableName(const char* name) { return isContainedPath(name) && !namesDevice(name); }
 
@@ -131,7 +127,7 @@ InstallOutcome installWorker(InstallJob& job) {
   const bool needsBackslash = w.installDirGiven == 0 || dir[w.installDirGiven - 1] != '\\';
   if (needsBackslash && w.installDirGiven + 1 >= kInstallDirSize) return InstallBadDestination;
 
-  w.chunkBuffer = static_cast<uint8_t*>(w.os.allocateZeroed(kChunkBufferSize));
+  w.chunkBuffer = static_cast<uint8_t*>(w.os.allocateZeroed(kChunkBufferSize + kOutputRegionSize));
   if (!w.chunkBuffer) return InstallNoMemory;
 
   if (job.payloadSuspect) w.lose();

@@ -14,6 +14,7 @@
 #include <stdint.h>
 
 #include "install/install.h"
+#include "format/chunk.h"
 
 namespace mw {
 
@@ -23,6 +24,10 @@ enum LogSection : uint8_t {
   LogShortcuts = 1,  // shortcut paths, then 0
   LogRecords = 2,    // registry records, ended by the gap's first zero byte
 };
+
+// The chunk read buffer: one stored chunk, [u32 h][6 zero bytes][body], of the largest size a
+// packager may write, and the next chunk's prefix read with it.
+constexpr uint32_t kChunkBufferSize = kMaxChunkHeader + kChunkPrefix;
 
 struct Worker {
   InstallJob& job;
@@ -36,10 +41,8 @@ struct Worker {
   uint32_t installDirGiven;  // installDir's length as the worker found it (the log keeps that)
   uint32_t unitsTotal;       // progress units: a chunk of a file with data, or an empty file
   uint32_t unitsDone;
-  uint8_t* chunkBuffer;      // one stored chunk: [u32 h][6 zero bytes][body], and the four
-                             // bytes after the body
-  uint32_t aheadAt;          // where the prefix read after the last body sits (0: none read)
-  uint32_t aheadLength;      // that prefix, the next chunk's h when a chunk starts there
+  uint8_t* chunkBuffer;      // kChunkBufferSize bytes, then a second output region (the
+                             // decoding side's other slot; see extract.cpp)
 
   FileHandle log;            // the new uninstaller (kUninstallerTempName) while it is being
                              // written; null before, after, and when lost
@@ -53,7 +56,7 @@ struct Worker {
   explicit Worker(InstallJob& j)
       : job(j), os(*j.platform), arena(*j.arena), cursor(*j.cursor), wizard(j.wizard),
         outcome(InstallDone), installDirGiven(0),
-        unitsTotal(0), unitsDone(0), chunkBuffer(nullptr), aheadAt(0), aheadLength(0),
+        unitsTotal(0), unitsDone(0), chunkBuffer(nullptr),
         log(nullptr), logLength(0), logUsable(false), logSection(0), settling(false) {}
 
   void lose() {

@@ -235,6 +235,8 @@ class WorkerTest : public ::testing::Test {
     const InstallOutcome outcome = installWorker(job);
     EXPECT_EQ(os->openFiles, 0);
     EXPECT_EQ(os->liveBlocks, 0);
+    EXPECT_EQ(os->liveThreads, 0) << "the decoding thread is joined on every way out";
+    EXPECT_EQ(os->liveSignals, 0);
     return outcome;
   }
 
@@ -531,6 +533,73 @@ TEST_F(WorkerTest, OneReadPerChunkWhereChunksFollowOneAnother) {
   // The blob; a: its first prefix and three chunks; b: one; the copy: a's first prefix again
   // and three; d: its prefix (the copy's last read ended at b) and its chunk.
   EXPECT_EQ(os->installerReads, 1 + 4 + 1 + 4 + 2);
+}
+
+// The chunks are decoded on a second thread. Where the system gives no thread, or not all
+// of its signals, the worker decodes them itself: the same files, questions and reads.
+TEST_F(WorkerTest, WithoutADecodingThreadTheInstallationIsTheSame) {
+  files = {{"a.bin", noise(50000, 21), 4096},  // thirteen chunks
+           {"b.bin", noise(3000, 22)},
+           {"empty.dat", {}},
+           {"copy of a.bin", {}},
+           {"damaged.bin", noise(9000, 23), 3000},
+           {"d.txt", text("d")}};
+  files[3].sharesWith = 0;
+  files[4].badFraming = true;
+  struct Run {
+    int threadsStarted;
+    int installerReads;
+    std::vector<std::string> questions;
+    std::vector<uint32_t> progress;
+    std::vector<Bytes> data;
+  };
+  auto run = [&](const char* dir) {
+    os->answers = {AnswerYes};
+    EXPECT_EQ(install(dir, true), InstallIncomplete);
+    Run r{os->threadsStarted, os->installerReads, {}, os->progress, {}};
+    for (const auto& q : os->questions) r.questions.push_back(q.text.substr(q.text.find("\\", 3)));
+    for (const auto& f : files) r.data.push_back(read(std::string(dir) + "\\" + f.name));
+    os->threadsStarted = os->installerReads = 0;
+    os->questions.clear();
+    os->progress.clear();
+    return r;
+  };
+  const Run threaded = run("C:\\One");
+  os->threads = false;
+  const Run inline_ = run("C:\\Two");
+  os->threads = true;
+  os->failSignalAfter = 3;
+  const Run noSignal = run("C:\\Three");
+  EXPECT_EQ(threaded.threadsStarted, 1);
+  EXPECT_EQ(inline_.threadsStarted, 0);
+  EXPECT_EQ(noSignal.threadsStarted, 0);
+  for (const Run* r : {&threaded, &inline_, &noSignal}) {
+    ASSERT_EQ(r->questions.size(), 1u);
+    EXPECT_NE(r->questions[0].find("damaged.bin\r\n\r\nFile integrity"), std::string::npos);
+    EXPECT_EQ(r->data[0], files[0].data);
+    EXPECT_EQ(r->data[3], files[0].data);
+    EXPECT_EQ(r->data[1], files[1].data);
+    EXPECT_EQ(r->data[5], files[5].data);
+    EXPECT_EQ(r->data, threaded.data);
+    EXPECT_EQ(r->installerReads, threaded.installerReads);
+    EXPECT_EQ(r->progress, threaded.progress);
+  }
+}
+
+// Stopping at any chunk leaves no thread behind and nothing decoded after the stop is written.
+TEST_F(WorkerTest, AStopWhileTheDecoderIsAheadEndsItsThread) {
+  files = {{"a.bin", noise(40000, 24), 1000}, {"b.bin", noise(40000, 25), 1000}};
+  for (int at : {2, 3, 17, 41, 60}) {
+    os->quitAtPause = at;
+    os->pauseCalls = 0;
+    const std::string dir = "C:\\Q" + std::to_string(at);
+    EXPECT_EQ(install(dir, true), InstallQuit) << at;
+    // Pause points: before a.bin, its 40 chunks, then before b.bin and its 40.
+    const size_t aWritten = at <= 2 ? 0 : std::min(at - 2, 40) * 1000;
+    const Bytes a = read(dir + "\\a.bin");
+    EXPECT_EQ(a.size(), aWritten) << at;
+    EXPECT_TRUE(std::equal(a.begin(), a.end(), files[0].data.begin())) << at;
+  }
 }
 
 TEST_F(WorkerTest, DamagedChunksAskTheIntegrityQuestion) {
