@@ -1,5 +1,6 @@
 #include "packager/installer_reader.h"
 
+#include <signal.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -391,6 +392,38 @@ TEST(Signing, SignedInstallersReadIntactAndDamageIsCaught) {
   EXPECT_EQ(r.exitCode, 1) << r.out;
   EXPECT_NE(r.out.find("both.toml:11:1: error: unknown key 'password' in [signing]"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("needs either 'certificate' and 'key', or 'pkcs12'"), std::string::npos) << r.out;
+}
+
+// SIGTERM while the signer runs (a stand-in that waits) ends the signer and leaves nothing
+// beside the destination: neither the unsigned build nor the signer's temporary file.
+TEST(Signing, AnInterruptWhileSigningLeavesNothingBehind) {
+  const fs::path dist = MARLOWICK_PRODUCTS_DIST;
+  if (!fs::exists(dist / "stub.exe")) GTEST_SKIP() << "no stub.exe in " << dist;
+  ScratchDir d;
+  const std::string dir = d.path().string();
+  test::writeFile(d / "cert.pem", "not read by the stand-in\n");
+  test::writeFile(d / "key.pem", "not read by the stand-in\n");
+  test::writeFile(d / "bin/osslsigncode", "#!/bin/sh\necho $$ > '" + dir + "/signer.pid'\nexec sleep 60\n");
+  fs::permissions(d / "bin/osslsigncode", fs::perms::owner_all);
+  test::writeBytes(d / "p/a.bin", test::patternBytes(70000, 5));
+  test::writeFile(d / "project.toml",
+                  "[product]\nname = \"Signed\"\n[destination]\nkind = \"program-files\"\npath = \"S\"\n"
+                  "[[files]]\nsource = \"p\"\n[signing]\ncertificate = \"cert.pem\"\nkey = \"key.pem\"\n");
+  const std::string command =
+      "cd '" + dir + "' || exit 1; PATH='" + dir + "/bin':$PATH '" MARLOWICK_BINARY "' build project.toml -o out/setup.exe"
+      " --stub '" + (dist / "stub.exe").string() + "' --uninstaller '" + (dist / "uninstaller.exe").string() +
+      "' > log 2>&1 & pid=$!; i=0; while [ ! -s signer.pid ] && [ $i -lt 300 ]; do sleep 0.1; i=$((i+1)); done;"
+      " kill -TERM $pid; wait $pid; echo $? > code";
+  auto text = [](const fs::path& p) {
+    std::ifstream in(p);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  ASSERT_TRUE(fs::exists(d / "signer.pid")) << "the signer never started";
+  EXPECT_EQ(text(d / "code"), "143\n") << text(d / "log");
+  EXPECT_TRUE(test::treeContents(d / "out").empty()) << "left: " << test::treeContents(d / "out").begin()->first;
+  const pid_t signer = pid_t(std::stol(text(d / "signer.pid")));
+  EXPECT_NE(::kill(signer, 0), 0) << "the signer still runs";
 }
 
 }  // namespace

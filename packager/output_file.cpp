@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -13,18 +15,30 @@
 namespace mw::packager {
 namespace {
 
-// The temporary file an interrupt must remove. One build writes one installer at a time; the
-// handler only reads this fixed buffer and calls unlink, both safe in a signal handler.
-char pendingPath[4096];
-volatile sig_atomic_t havePending = 0;
+// What an interrupt must clean up: the temporary files of the moment (a signed build has two,
+// its unsigned installer and the signer's output) and the tool running on one of them. The
+// handler only reads these fixed buffers and calls kill, waitpid and unlink, all safe in a
+// signal handler.
+constexpr int kPendingSlots = 4;
+char pendingPath[kPendingSlots][4096];
+volatile sig_atomic_t pendingUsed[kPendingSlots];
+volatile pid_t pendingChild = 0;
 
 // Whatever handled the signals before (`try` ends its wine session on them) still runs after
-// the temporary file is gone; without one the signal ends the program as usual.
+// the temporary files are gone; without one the signal ends the program as usual.
 struct sigaction previous[NSIG];
 
 extern "C" void removePendingAndRaise(int sig) {
-  if (havePending) unlink(pendingPath);
-  havePending = 0;
+  // The tool first, so that it cannot write a file after it was removed.
+  if (const pid_t child = pendingChild; child > 0) {
+    kill(child, SIGTERM);
+    waitpid(child, nullptr, 0);
+    pendingChild = 0;
+  }
+  for (int i = 0; i < kPendingSlots; ++i) {
+    if (pendingUsed[i]) unlink(pendingPath[i]);
+    pendingUsed[i] = 0;
+  }
   if (previous[sig].sa_handler != SIG_DFL && previous[sig].sa_handler != SIG_IGN) {
     previous[sig].sa_handler(sig);
     return;
@@ -44,6 +58,18 @@ void installHandlers() {
       sigaction(sig, &action, &previous[sig]);
     }
   });
+}
+
+int claimSlot(const std::string& path) {
+  if (path.size() >= sizeof pendingPath[0]) throw std::runtime_error("output path too long");
+  installHandlers();
+  for (int i = 0; i < kPendingSlots; ++i) {
+    if (pendingUsed[i]) continue;
+    std::memcpy(pendingPath[i], path.c_str(), path.size() + 1);
+    pendingUsed[i] = 1;
+    return i;
+  }
+  throw std::runtime_error("too many temporary files at once");
 }
 
 std::runtime_error failure(const std::string& what, const std::string& path) {
@@ -78,13 +104,14 @@ AtomicOutput::AtomicOutput(const std::filesystem::path& destination) : destinati
   std::string name = ".";
   name.append(destination.filename().string()).append(".partial-XXXXXX");
   std::string pattern = (dir / name).string();
-  if (pattern.size() >= sizeof pendingPath) throw std::runtime_error("output path too long");
-  installHandlers();
+  slot_ = claimSlot(pattern);
   fd_ = mkstemp(pattern.data());
-  if (fd_ < 0) throw failure("cannot create a file in", dir.string());
+  if (fd_ < 0) {
+    pendingUsed[slot_] = 0;
+    throw failure("cannot create a file in", dir.string());
+  }
   temporary_ = pattern;
-  std::memcpy(pendingPath, temporary_.c_str(), temporary_.size() + 1);
-  havePending = 1;
+  std::memcpy(pendingPath[slot_], temporary_.c_str(), temporary_.size() + 1);
   // mkstemp makes the file private; give it the usual permissions.
   mode_t mask = umask(0);
   umask(mask);
@@ -94,7 +121,7 @@ AtomicOutput::AtomicOutput(const std::filesystem::path& destination) : destinati
 AtomicOutput::~AtomicOutput() {
   if (fd_ >= 0) close(fd_);
   if (!committed_ && !temporary_.empty()) unlink(temporary_.c_str());
-  havePending = 0;
+  pendingUsed[slot_] = 0;
 }
 
 void AtomicOutput::write(const void* data, size_t size) {
@@ -143,7 +170,22 @@ void AtomicOutput::commit() {
   fd_ = -1;
   if (rename(temporary_.c_str(), destination_.c_str()) != 0) throw failure("cannot create", destination_.string());
   committed_ = true;
-  havePending = 0;
+  pendingUsed[slot_] = 0;
 }
+
+RemovedOnInterrupt::RemovedOnInterrupt(const std::string& path) : slot_(claimSlot(path)) {}
+
+RemovedOnInterrupt::~RemovedOnInterrupt() { pendingUsed[slot_] = 0; }
+
+void RemovedOnInterrupt::named(const std::string& path) {
+  std::memcpy(pendingPath[slot_], path.c_str(), std::min(path.size() + 1, sizeof pendingPath[0]));
+}
+
+ChildEndedOnInterrupt::ChildEndedOnInterrupt(pid_t child) {
+  installHandlers();
+  pendingChild = child;
+}
+
+ChildEndedOnInterrupt::~ChildEndedOnInterrupt() { pendingChild = 0; }
 
 }  // namespace mw::packager

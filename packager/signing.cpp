@@ -65,6 +65,7 @@ ToolRun runTool(const std::vector<std::string>& argv, const std::string& input =
     ::close(out[0]);
     return result;
   }
+  const ChildEndedOnInterrupt onInterrupt(pid);
   // A tool that does not read its input must not end us with SIGPIPE.
   struct sigaction ignore {}, previous{};
   ignore.sa_handler = SIG_IGN;
