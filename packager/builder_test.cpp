@@ -248,8 +248,9 @@ TEST(Identity, IconAndVersionResourceReadBackFromSetupExe) {
                            "copyright = \"\xC2\xA9 Pub\"\nicon = \"icon.png\"\n[destination]\nkind = \"program-files\"\n"
                            "path = \"RT\"\n[[files]]\nsource = \"payload\"\n");
   const fs::path out = p.dir / "setup.exe";
-  test::RunResult b = test::runMarlowick({"build", project.string(), "-o", out.string(), "--stub", engine.string(),
-                                          "--uninstaller", p.uninstaller.string(), "-D", "V=4.3.2.1"});
+  // -D before the project: one value per -D, the project stays the project.
+  test::RunResult b = test::runMarlowick({"build", "-D", "V=4.3.2.1", project.string(), "-o", out.string(), "--stub",
+                                          engine.string(), "--uninstaller", p.uninstaller.string()});
   ASSERT_EQ(b.exitCode, 0) << b.out;
   EXPECT_EQ(test::runMarlowick({"verify", out.string()}).exitCode, 0);
   // The headers and the code up to the locator record are the engine's as built: only

@@ -256,6 +256,9 @@ TEST(Cli, MistakesAreOneLineAndExit2) {
       {{"list", setup, "--codepage", "many"}, 2, "many"},
       {{"try"}, 2, "no installer given"},
       {{"try", setup, "--timeout", "soon"}, 2, "--timeout"},
+      {{"try", setup, "-D", "V=1"}, 2, "-D applies to a project"},
+      {{"try", project, "-D", "1V=1"}, 2, "-D 1V=1: give NAME=VALUE"},
+      {{"try", project, "-D"}, 2, "-D needs NAME=VALUE"},
   };
   for (const Case& c : cases) {
     test::RunResult r = test::runMarlowick(c.args);

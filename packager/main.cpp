@@ -71,7 +71,8 @@ int main(int argc, char** argv) {
   buildCmd->add_flag("-q,--quiet", build.quiet, "print nothing on success");
   buildCmd->add_flag("--no-progress", noProgress, "never draw the progress bar");
   std::vector<std::string> defines;
-  buildCmd->add_option("-D,--define", defines, "NAME=VALUE: ${NAME} in the project's strings becomes VALUE");
+  buildCmd->add_option("-D,--define", defines, "NAME=VALUE: ${NAME} in the project's strings becomes VALUE")
+      ->allow_extra_args(false);  // one value per -D, so a project named after it stays the project
 
   std::string installer;
   bool json = false;

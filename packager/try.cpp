@@ -7,7 +7,7 @@
 //
 //   marlowick try INSTALLER.exe [--keep] [--timeout S] [-- ARGS...]
 //   (ARGS without /s: the wizard is walked through with its defaults, Next until Finish)
-//   marlowick try PROJECT.toml  ...            (builds it first, into a temporary folder)
+//   marlowick try PROJECT.toml [-D NAME=VALUE]... ...   (builds it first, into a temporary folder)
 //
 // Exit code: 0 when the installer reported a complete installation (exit code 0), 1 when it did
 // not, 2 when nothing could be run (no wine, no driver, bad arguments), 3 when the run timed out,
@@ -43,6 +43,7 @@ namespace fs = std::filesystem;
 
 struct TryOptions {
   fs::path input;
+  Defines defines;  // -D NAME=VALUE, for a project built first
   std::vector<std::string> args{"/s"};
   bool keep = false;
   double timeout = 600;
@@ -57,11 +58,20 @@ int usage(const std::string& why) {
     std::cerr << "marlowick: error: try: " << why << " (marlowick try --help shows the usage)\n";
     return 2;
   }
-  std::cout << "usage: marlowick try INSTALLER.exe|PROJECT.toml [--keep] [--timeout SECONDS] [-- ARGS...]\n"
+  std::cout << "usage: marlowick try INSTALLER.exe|PROJECT.toml [-D NAME=VALUE]... [--keep] [--timeout SECONDS]\n"
+      << "                     [-- ARGS...]\n"
       << "  runs the installer under wine in a throwaway prefix (with /s unless ARGS are given),\n"
+      << "  a project built first (-D as for build),\n"
       << "  answers any question with its stopping answer and prints what it installed\n"
       << "  exit: 0 installed, 1 not complete, 2 nothing could be run, 3 timed out, 4 crashed\n";
   return 0;
+}
+
+bool endsWithNoCase(const std::string& s, const std::string& tail) {
+  if (s.size() < tail.size()) return false;
+  for (size_t i = 0; i < tail.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(s[s.size() - tail.size() + i])) != tail[i]) return false;
+  return true;
 }
 
 bool parse(int argc, char** argv, TryOptions& o, int& status) {
@@ -78,6 +88,12 @@ bool parse(int argc, char** argv, TryOptions& o, int& status) {
       o.timeout = std::strtod(argv[++i], &end);
       if (*end) o.timeout = 0;
       if (o.timeout <= 0) return status = usage("--timeout needs a positive number of seconds"), false;
+    } else if (a == "-D" || a == "--define" || (a.size() > 2 && a.compare(0, 2, "-D") == 0)) {
+      std::string error;
+      const bool joined = a.size() > 2 && a[1] == 'D';
+      if (!joined && i + 1 >= argc) return status = usage(a + " needs NAME=VALUE"), false;
+      if (!addDefine(joined ? a.substr(2) : argv[++i], o.defines, error))
+        return status = usage(error), false;
     } else if (a == "-h" || a == "--help") {
       return status = usage(""), false;
     } else if (!a.empty() && a[0] == '-') {
@@ -89,6 +105,8 @@ bool parse(int argc, char** argv, TryOptions& o, int& status) {
     }
   }
   if (o.input.empty()) return status = usage("no installer given"), false;
+  if (!o.defines.empty() && !endsWithNoCase(o.input.string(), ".toml"))
+    return status = usage("-D applies to a project (.toml), not to a built installer"), false;
   return true;
 }
 
@@ -117,13 +135,6 @@ std::string windowsForm(const std::string& relative) {
   std::string p = "C:\\" + relative;
   std::replace(p.begin(), p.end(), '/', '\\');
   return p;
-}
-
-bool endsWithNoCase(const std::string& s, const std::string& tail) {
-  if (s.size() < tail.size()) return false;
-  for (size_t i = 0; i < tail.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(s[s.size() - tail.size() + i])) != tail[i]) return false;
-  return true;
 }
 
 std::string lowerText(std::string s) {
@@ -191,6 +202,7 @@ static int tryInstaller(const TryOptions& o) {
   if (endsWithNoCase(o.input.string(), ".toml")) {
     BuildCommand build;
     build.project = o.input;
+    build.defines = o.defines;
     installer = session->scratch() / "setup.exe";
     build.options.output = installer;
     build.options.stub = defaultDistFile("stub.exe");

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # `marlowick try` under wine, and a signed installer that still installs:
-#   1. the sample product built with a [signing] table (a certificate made here) installs;
+#   1. the sample product built with a [signing] table (a certificate made here) and a version
+#      given with -D verifies, and `try` builds and installs it with the same -D;
 #   2. a program that writes through a null pointer is reported as a crash (exit 4) at once,
 #      not after the time-out;
 #   3. SIGTERM during a run leaves no Xvfb, no wine process and no prefix behind.
@@ -27,7 +28,9 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/ce
 mkdir -p "$work/product"
 cp -r "$src/examples/sample/." "$work/product/"
 printf '\n[signing]\ncertificate = "%s"\nkey = "%s"\n' "$work/cert.pem" "$work/key.pem" >>"$work/product/project.toml"
-if ! "$marlowick" build -q "$work/product/project.toml" -o "$work/out/signed.exe"; then
+# The version comes from the command line (-D), in the build and in try's own build.
+sed -i 's/^version = .*/version = "${SAMPLE_VERSION}"/' "$work/product/project.toml"
+if ! "$marlowick" build -q -D SAMPLE_VERSION=9.8.7 "$work/product/project.toml" -o "$work/out/signed.exe"; then
   fail "the signed build failed"
 fi
 verdict=$("$marlowick" verify "$work/out/signed.exe")
@@ -36,10 +39,12 @@ echo "$verdict"
 [ $code -eq 0 ] || fail "verify of the signed installer exited $code"
 grep -q "signature: matches the installer's bytes" <<<"$verdict" || fail "verify does not report a matching signature"
 mkdir -p "$work/tmp1"
-env -u DISPLAY TMPDIR="$work/tmp1" "$marlowick" try "$work/out/signed.exe" >"$work/signed.log" 2>&1
+env -u DISPLAY TMPDIR="$work/tmp1" "$marlowick" try "$work/product/project.toml" -D SAMPLE_VERSION=9.8.7 \
+  >"$work/signed.log" 2>&1
 code=$?
-[ $code -eq 0 ] || { cat "$work/signed.log"; fail "the signed installer did not install (try exited $code)"; }
+[ $code -eq 0 ] || { cat "$work/signed.log"; fail "the signed project did not install (try exited $code)"; }
 grep -q "Result: installation complete" "$work/signed.log" || fail "try did not report a complete installation"
+grep -q "DisplayVersion.*9\.8\.7" "$work/signed.log" || { cat "$work/signed.log"; fail "try's build did not take -D"; }
 
 # ---- Two tiny programs without a C runtime
 cat >"$work/crash.c" <<'EOF'
