@@ -17,7 +17,7 @@ flags32=(-m32 -nostdinc++ -march=i686 -mpreferred-stack-boundary=2 -malign-data=
   -fno-threadsafe-statics -fno-builtin -ffunction-sections -flto -flto-partition=one)
 objs=()
 for f in "${decoder[@]}"; do
-  g++ "${common[@]}" "${flags32[@]}" -Os -DMARLOWICK_FREESTANDING=1 -c "$root/decompress/$f" -o "$out/${f%.cpp}.32.o"
+  g++ "${common[@]}" "${flags32[@]}" -Os ${EXTRA32:-} -DMARLOWICK_FREESTANDING=1 -c "$root/decompress/$f" -o "$out/${f%.cpp}.32.o"
   objs+=("$out/${f%.cpp}.32.o")
 done
 g++ "${common[@]}" "${flags32[@]}" -Oz -c "$root/core/crt_win32.cpp" -o "$out/crt.32.o"
