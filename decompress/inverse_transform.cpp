@@ -27,12 +27,20 @@ namespace {
 // Asks for the cache line at p, to be written soon. The 32-bit Windows build is made for every
 // processor since the Pentium Pro, and the prefetch instruction came later (Pentium III, Athlon):
 // there it is issued only where the processor reports it (SSE, or AMD's MMX extensions), which
-// the caller learns once per block with prefetchAvailable().
+// the caller learns with prefetchAvailable(). The processor is asked once per process: under a
+// hypervisor each cpuid leaves the guest, which took half a percent of the decoding time when
+// it was asked for every block.
 #if defined(__i386__) && !defined(__SSE__)
 bool prefetchAvailable() {
-  unsigned a, b, c, d;
-  if (__get_cpuid(1, &a, &b, &c, &d) && (d & bit_SSE)) return true;
-  return __get_cpuid(0x80000001u, &a, &b, &c, &d) && (d & (1u << 22));
+  static uint8_t answer;  // 0: not asked yet, 1: no, 2: yes
+  if (answer == 0) {
+    unsigned a, b, c, d;
+    answer = (__get_cpuid(1, &a, &b, &c, &d) && (d & bit_SSE)) ||
+                     (__get_cpuid(0x80000001u, &a, &b, &c, &d) && (d & (1u << 22)))
+                 ? 2
+                 : 1;
+  }
+  return answer == 2;
 }
 inline void prefetchForWrite(const void* p, bool available) {
   if (available) __asm__ volatile("prefetcht0 %0" : : "m"(*static_cast<const char*>(p)));
@@ -183,7 +191,10 @@ int32_t finishBlock(DecoderState* s) {
   uint32_t* const tt = s->tt;
   int32_t* const cftab = s->cftab;
   for (int32_t k = 1; k <= 256; ++k) cftab[k] += cftab[k - 1];
-  for (uint32_t k = 0; k < nblock; ++k) tt[cftab[tt[k] & 0xFFu]++] |= k << 8;
+  // (nblock is above origPtr, so at least 1.)
+  uint32_t k = 0;
+  do tt[cftab[tt[k] & 0xFFu]++] |= k << 8;
+  while (++k != nblock);
 
   const uint32_t cycle = collectCycle(s, nblock, uint32_t(s->origPtr));
   if (cycle == 0) return DecodeDataError;
