@@ -164,11 +164,8 @@ int32_t decodeSymbols(DecoderState* s, Reader& r) {
   uint32_t live = r.live;
   uint32_t* store = s->tt + v.nblock;  // where the next symbol goes
   uint32_t* const storeEnd = s->tt + kBlockCapacity;
-  int32_t es = v.es;
-  int32_t N = v.N;
-  int32_t groupNo = v.groupNo;
   int32_t groupPos = v.groupPos;
-  const CodingTable* table = s->tables + s->selector[groupNo];
+  const CodingTable* table = s->tables + s->selector[v.groupNo];
   const int32_t EOB = v.alphaSize - 1;
   int32_t result;
 
@@ -208,22 +205,23 @@ int32_t decodeSymbols(DecoderState* s, Reader& r) {
       // Run digits 0 and 1 add N or 2N copies and double N. A run longer than a block is
       // bad data that the store after the run rejects; the sum stops growing there so that
       // no sequence of digits can overflow it.
-      if (N == 0) {
-        es = 0;
-        N = 1;
+      if (v.N == 0) {
+        v.es = 0;
+        v.N = 1;
       }
-      es += N << sym;
-      if (es > kBlockCapacity) es = kBlockCapacity + 1;
-      if (N < (1 << 20)) N <<= 1;
+      v.es += v.N << sym;
+      if (v.es > kBlockCapacity) v.es = kBlockCapacity + 1;
+      if (v.N < (1 << 20)) v.N <<= 1;
     } else {
-      if (N != 0) {
+      if (v.N != 0) {
         // The run has ended: es copies of the list's front byte.
+        const int32_t es = v.es;
         if (es > storeEnd - store) goto dataError;
         const uint8_t uc = s->mtfList[0];
         s->cftab[uc + 1] += es;
         for (int32_t k = 0; k < es; ++k) store[k] = uc;
         store += es;
-        N = 0;
+        v.N = 0;
       }
       if (sym == EOB) {
         result = kEndOfBlock;
@@ -237,9 +235,9 @@ int32_t decodeSymbols(DecoderState* s, Reader& r) {
     }
     // The next symbol's coding table: every 50 symbols the next selector.
     if (--groupPos < 0) {
-      if (++groupNo >= v.nSelectors) goto dataError;
+      if (++v.groupNo >= v.nSelectors) goto dataError;
       groupPos = kGroupSize - 1;
-      table = s->tables + s->selector[groupNo];
+      table = s->tables + s->selector[v.groupNo];
     }
   }
 dataError:
@@ -250,9 +248,6 @@ done:
   r.buf = live == 0 ? 0 : buf & ~(0xFFFFFFFFu >> live);
   r.live = live;
   v.nblock = int32_t(store - s->tt);
-  v.es = es;
-  v.N = N;
-  v.groupNo = groupNo;
   v.groupPos = groupPos;
   return result;
 }

@@ -464,6 +464,45 @@ TEST_F(Decoder, DamagedBlocksFollowTheirLinksExactly) {
   EXPECT_GT(pastTheEnd, 0);
 }
 
+TEST_F(Decoder, AWalkFarFromEverySeedIsCollectedInOrder) {
+  // The inverse transform starts its walkers at the primary index and at rows k * n / 224 and
+  // cuts the segment of a walker that goes 32,767 rows without meeting one. Here the links run
+  // from row 0 (the primary index) through every other row in ascending order, the seed rows
+  // last, so the first walker's segment is cut three times. A link order is possible for a
+  // last column when the links of each byte value's rows ascend: one value per ascending stretch.
+  const uint32_t n = 100000;
+  std::vector<bool> seed(n, false);
+  for (uint32_t k = 0; k < 224; ++k) seed[k * n / 224] = true;
+  std::vector<uint32_t> order;
+  for (uint32_t row = 0; row < n; ++row)
+    if (!seed[row]) order.push_back(row);
+  for (uint32_t row = 1; row < n; ++row)
+    if (seed[row]) order.push_back(row);
+  std::vector<uint32_t> link(n);
+  link[0] = order.front();
+  for (size_t k = 0; k + 1 < order.size(); ++k) link[order[k]] = order[k + 1];
+  link[order.back()] = 0;
+  BlockPlan shape;
+  shape.lastColumn.assign(n, 0);
+  uint32_t value = 0;
+  for (uint32_t row = 0; row < n; ++row) {
+    if (row > 0 && link[row] < link[row - 1]) ++value;
+    ASSERT_LT(value, 256u);
+    shape.lastColumn[link[row]] = uint8_t(value);
+  }
+  shape.origPtr = 0;
+  shape.storedCheck = 0xFFFFFFFFu;
+  ASSERT_EQ(cycleThrough(shape.lastColumn, 0), n);
+  const Outcome model = walkModel(shape.lastColumn, 0);
+  const Bytes in = storedInput(buildStream({shape}, Checks::Decoder).bytes);
+  Outcome whole = decodeAll(in, model.out.size());
+  EXPECT_EQ(whole.result, model.result);
+  EXPECT_TRUE(whole.out == model.out);
+  Outcome pieces = decodeInPieces(in, model.out.size(), 7);
+  EXPECT_EQ(pieces.result, model.result);
+  EXPECT_TRUE(pieces.out == model.out);
+}
+
 TEST_F(Decoder, ArenaAllocationHandsOutTheTwoRegions) {
   EXPECT_EQ(arenaAlloc(nullptr, int32_t(kStateRegionSize), 1), decoderRegions.stateRegion);
   EXPECT_EQ(arenaAlloc(nullptr, 1, int32_t(kStateRegionSize)), decoderRegions.stateRegion);
