@@ -71,9 +71,12 @@ extern "C" void __stdcall entryPoint() {
   text[listSize] = 0;
 
   uint8_t* chunk = static_cast<uint8_t*>(allocate(mw::kMaxChunkHeader));
-  uint8_t* output = static_cast<uint8_t*>(allocate(mw::kOutputRegionSize));
-  mw::decoderRegions.stateRegion = allocate(mw::kStateRegionSize);
-  mw::decoderRegions.tableRegion = allocate(mw::kTableRegionSize);
+  // The regions as the engine lays them out: one block, the output region behind the setup
+  // script (a typical length here), the decoder's state and tables right after it.
+  constexpr uint32_t kScriptLength = 3000;
+  mw::Arena arena;
+  mw::layOutArena(arena, static_cast<uint8_t*>(allocate(kScriptLength + mw::arenaFixedSize())), kScriptLength);
+  uint8_t* output = arena.outputRegion;
   LARGE_INTEGER frequency, start, end;
   QueryPerformanceFrequency(&frequency);
   uint64_t ticks = 0, produced = 0;
