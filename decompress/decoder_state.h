@@ -164,6 +164,10 @@ struct DecoderState {
   uint8_t segmentNext[kSegmentNumbers];
   uint32_t segmentLength[kSegmentNumbers];
   int32_t segmentStart[kSegmentNumbers];
+
+  // Where the 32-bit build's move-to-front puts the entries of a long move on their way up
+  // (block_decoder.cpp); nothing is kept there between symbols.
+  uint8_t mtfScratch[256];
 };
 
 #if UINTPTR_MAX == 0xFFFFFFFFu
