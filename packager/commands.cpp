@@ -357,15 +357,14 @@ bool readableFile(const fs::path& path, const char* what, std::ostream& err) {
 }
 
 // The build's output goes to a temporary name when it is signed afterwards, so that the
-// destination only ever receives the signed installer.
-// An interrupt removes it as well.
+// destination only ever receives the signed installer. An interrupt removes it too.
 struct UnsignedOutput {
   fs::path path;
-  std::unique_ptr<RemovedOnInterrupt> onInterrupt;
+  std::optional<RemovedOnInterrupt> onInterrupt;
   explicit UnsignedOutput(const fs::path& destination) {
     fs::path dir = destination.has_parent_path() ? destination.parent_path() : fs::path(".");
     std::string pattern = (dir / ("." + destination.filename().string() + ".unsigned-XXXXXX")).string();
-    onInterrupt = std::make_unique<RemovedOnInterrupt>(pattern);
+    onInterrupt.emplace(pattern);
     int fd = mkstemp(pattern.data());
     if (fd < 0) throw std::runtime_error("cannot create a file in '" + dir.string() + "'");
     onInterrupt->named(pattern);

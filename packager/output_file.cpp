@@ -104,14 +104,11 @@ AtomicOutput::AtomicOutput(const std::filesystem::path& destination) : destinati
   std::string name = ".";
   name.append(destination.filename().string()).append(".partial-XXXXXX");
   std::string pattern = (dir / name).string();
-  slot_ = claimSlot(pattern);
+  onInterrupt_.emplace(pattern);
   fd_ = mkstemp(pattern.data());
-  if (fd_ < 0) {
-    pendingUsed[slot_] = 0;
-    throw failure("cannot create a file in", dir.string());
-  }
+  if (fd_ < 0) throw failure("cannot create a file in", dir.string());
+  onInterrupt_->named(pattern);
   temporary_ = pattern;
-  std::memcpy(pendingPath[slot_], temporary_.c_str(), temporary_.size() + 1);
   // mkstemp makes the file private; give it the usual permissions.
   mode_t mask = umask(0);
   umask(mask);
@@ -121,7 +118,6 @@ AtomicOutput::AtomicOutput(const std::filesystem::path& destination) : destinati
 AtomicOutput::~AtomicOutput() {
   if (fd_ >= 0) close(fd_);
   if (!committed_ && !temporary_.empty()) unlink(temporary_.c_str());
-  pendingUsed[slot_] = 0;
 }
 
 void AtomicOutput::write(const void* data, size_t size) {
@@ -170,7 +166,7 @@ void AtomicOutput::commit() {
   fd_ = -1;
   if (rename(temporary_.c_str(), destination_.c_str()) != 0) throw failure("cannot create", destination_.string());
   committed_ = true;
-  pendingUsed[slot_] = 0;
+  onInterrupt_.reset();
 }
 
 RemovedOnInterrupt::RemovedOnInterrupt(const std::string& path) : slot_(claimSlot(path)) {}

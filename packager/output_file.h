@@ -1,11 +1,12 @@
 // An output file that appears complete or not at all: written under a temporary name beside
 // its destination and renamed over it only when everything succeeded. A failure, an exception
 // or an interrupt (SIGINT, SIGTERM, SIGHUP) removes the temporary file. The interrupt's clean-up
-// also serves the other temporary files and tools below.
+// serves other temporary files and tools too (the two classes beside it).
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include <sys/types.h>
@@ -16,6 +17,21 @@ namespace mw::packager {
 // "-" for standard output), which renaming over would replace, and creates a missing folder
 // for it. Throws std::runtime_error with the reason.
 void prepareOutputPath(const std::filesystem::path& destination);
+
+// While it lives, an interrupt (SIGINT, SIGTERM, SIGHUP) removes `path` (a temporary file its
+// owner removes itself otherwise). Throws std::runtime_error when the path is too long.
+class RemovedOnInterrupt {
+ public:
+  explicit RemovedOnInterrupt(const std::string& path);
+  ~RemovedOnInterrupt();
+  // The file's name once mkstemp has filled in the pattern given (the same length).
+  void named(const std::string& path);
+  RemovedOnInterrupt(const RemovedOnInterrupt&) = delete;
+  RemovedOnInterrupt& operator=(const RemovedOnInterrupt&) = delete;
+
+ private:
+  int slot_;
+};
 
 class AtomicOutput {
  public:
@@ -44,22 +60,7 @@ class AtomicOutput {
   int fd_ = -1;
   uint64_t size_ = 0;
   bool committed_ = false;
-  int slot_ = 0;  // its place among the files an interrupt removes
-};
-
-// While it lives, an interrupt (SIGINT, SIGTERM, SIGHUP) removes `path` (a temporary file its
-// owner removes itself otherwise). Throws std::runtime_error when the path is too long.
-class RemovedOnInterrupt {
- public:
-  explicit RemovedOnInterrupt(const std::string& path);
-  ~RemovedOnInterrupt();
-  // The file's name once mkstemp has filled in the pattern given (the same length).
-  void named(const std::string& path);
-  RemovedOnInterrupt(const RemovedOnInterrupt&) = delete;
-  RemovedOnInterrupt& operator=(const RemovedOnInterrupt&) = delete;
-
- private:
-  int slot_;
+  std::optional<RemovedOnInterrupt> onInterrupt_;  // until committed
 };
 
 // While it lives, an interrupt first ends the tool `child` (SIGTERM) and waits for it, so it
